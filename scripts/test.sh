@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sets up, builds both builds and runs every test: the native suites, then
+# the Windows suites under Wine.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+start=$(date +%s)
+
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh"
+
+ctest --test-dir "$root/build/native" -j "$(nproc)" --output-on-failure
+# Wine tests share one prefix: run them one at a time.
+ctest --test-dir "$root/build/windows" --output-on-failure
+
+echo "all tests passed in $(($(date +%s) - start)) s"

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/controls.h"
+#include "platform/files.h"
+#include "platform/management.h"
+#include "platform/tree.h"
+
+namespace clearstrand {
+
+struct FormControls {
+    CommandButton& Command1;  // "Refresh"
+    CommandButton& Command2;  // "Start"
+    CommandButton& Command3;  // "Cancel"
+    Label& Label2;
+    StatusBar& StatusBar1;
+    TreeView& TreeView1;
+};
+
+struct FormServices {
+    ManagementService& management;
+    FileService& files;
+    Shell& shell;
+};
+
+// One row of installedProducts: subkey name, DisplayName, DisplayVersion,
+// InstallLocation.
+using ProductRow = std::array<std::u16string, 4>;
+
+// The main window. Handlers and operations live in the file of their
+// subsystem: app/ (start-up, buttons, propagation), discovery/ (population)
+// and removal/ (the removal run and its operations).
+class Form1 {
+public:
+    Form1(FormControls controls, FormServices services);
+
+    // Handlers.
+    void Form_Load();
+    void Form_Activate();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void TreeView1_NodeCheck(TreeNode& node);
+
+    // Operations.
+    void PopulateTreeview();
+    void CheckSoftwareInstall(std::u16string strArg);
+    void EraseFolder(std::u16string folder);
+    void CheckRegistryKey(std::u16string str);
+    int32_t DeleteRegistryKey(int32_t HKEY, std::u16string regKey);
+
+    // Window-level state.
+    Panel* statusPanel = nullptr;
+    std::vector<ProductRow> installedProducts;
+    std::u16string entryKeyName;
+    std::u16string displayName;
+    std::u16string displayVersion;
+    std::u16string installLocation;
+    int32_t resultCode = 0;  // shared by every platform call that returns a code
+    ProductCollection products;  // the last product query's result, held until the next
+
+    FormControls controls;
+    FormServices services;
+};
+
+}  // namespace clearstrand
