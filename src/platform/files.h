@@ -40,12 +40,23 @@ public:
     virtual std::unique_ptr<Folder> GetFolder(const std::u16string& path) = 0;
 };
 
+// Folders that a program-folder erase must never take: the Windows folder
+// with everything inside it, and the well-known shell folders (Program Files
+// in both views and their Common Files, ProgramData, Users, the user's
+// profile, Desktop and Documents) with everything that contains them.
+struct ProtectedFolders {
+    std::u16string windows;
+    std::vector<std::u16string> shell;
+};
+
 // Creates a new file-system object; each erase makes its own.
 class FileService {
 public:
     virtual ~FileService() = default;
 
     virtual std::unique_ptr<FileSystem> CreateFileSystem() = 0;
+    // Full paths as the machine names them, without trailing backslash.
+    virtual ProtectedFolders GetProtectedFolders() = 0;
 };
 
 }  // namespace clearstrand
