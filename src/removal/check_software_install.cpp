@@ -1,0 +1,59 @@
+#include <optional>
+
+#include "app/form1.h"
+#include "removal/folder_safety.h"
+
+namespace clearstrand {
+
+namespace {
+
+constexpr int32_t kSuccessRebootRequired = 3010;
+constexpr int32_t kSuccessRebootInitiated = 1641;
+
+// The installer reports a removal that needs a restart with these codes; the
+// product is gone all the same.
+bool IsUninstalled(int32_t code) {
+    return code == 0 || code == kSuccessRebootRequired || code == kSuccessRebootInitiated;
+}
+
+std::u16string CimMoniker() {
+    const std::u16string machine = u".";
+    return u"winmgmts:" + std::u16string(u"{impersonationLevel=impersonate}!\\\\") + machine +
+           u"\\root\\cimv2";
+}
+
+}  // namespace
+
+void Form1::CheckSoftwareInstall(std::u16string strArg) {
+    const auto cim = services.management.GetServices(CimMoniker());
+    products = cim->ExecQuery(u"SELECT * FROM Win32_Product");
+
+    for (const auto& product : products) {
+        const std::u16string name = product->Name();
+        if (name.empty() || name != strArg) continue;
+
+        // The last uninstall entry with this display name decides the folder,
+        // even when it records none.
+        installLocation.clear();
+        for (const auto& row : installedProducts) {
+            if (row[1] == strArg) installLocation = row[3];
+        }
+
+        statusPanel->SetText(u"Uninstalling " + strArg);
+        resultCode = product->UnInstall();
+        if (!IsUninstalled(resultCode)) {
+            services.shell.MsgBox(u"Failed to uninstall " + strArg, kMsgBoxOkOnly, std::nullopt);
+            continue;
+        }
+        if (installLocation.empty()) continue;
+
+        statusPanel->SetText(u"Deleting " + installLocation);
+        if (IsSafeToErase(installLocation, services.files.GetProtectedFolders())) {
+            EraseFolder(installLocation);
+        } else {
+            services.shell.MsgBox(u"Failed to delete " + installLocation, kMsgBoxOkOnly, std::nullopt);
+        }
+    }
+}
+
+}  // namespace clearstrand
