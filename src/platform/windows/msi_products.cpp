@@ -1,0 +1,155 @@
+#include "platform/windows/msi_products.h"
+
+#include <windows.h>
+#include <msi.h>
+
+#include <cwctype>
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/windows/com.h"
+#include "platform/windows/wide_strings.h"
+
+namespace clearstrand::win32 {
+
+namespace {
+
+constexpr std::u16string_view kProductQuery = u"SELECT * FROM Win32_Product";
+
+// Keywords and class names are not case-sensitive, and any run of blanks is
+// one blank.
+std::wstring NormaliseQuery(std::u16string_view query) {
+    std::wstring out;
+    bool blank = false;
+    for (char16_t c : query) {
+        const wchar_t w = static_cast<wchar_t>(c);
+        if (std::iswspace(w)) {
+            blank = !out.empty();
+            continue;
+        }
+        if (blank) {
+            out += L' ';
+            blank = false;
+        }
+        out += static_cast<wchar_t>(std::towupper(w));
+    }
+    return out;
+}
+
+// A product as the installer registered it: its code and where it lives.
+struct ProductKey {
+    std::wstring code;
+    MSIINSTALLCONTEXT context;
+    std::wstring userSid;  // empty for per-machine products
+};
+
+// MsiGetProductInfoExW with the buffer grown until the value fits.
+UINT ReadProductInfo(const ProductKey& key, const wchar_t* property, std::wstring& value) {
+    const wchar_t* sid = key.userSid.empty() ? nullptr : key.userSid.c_str();
+    std::vector<wchar_t> buffer(128);
+    while (true) {
+        DWORD size = static_cast<DWORD>(buffer.size());
+        const UINT code = MsiGetProductInfoExW(key.code.c_str(), sid, key.context, property,
+                                               buffer.data(), &size);
+        if (code == ERROR_MORE_DATA) {
+            buffer.resize(static_cast<size_t>(size) + 1);
+            continue;
+        }
+        if (code == ERROR_SUCCESS) {
+            value.assign(buffer.data(), size);
+        }
+        return code;
+    }
+}
+
+// Restores the installer's previous UI level when the uninstall returns.
+class SilentInstallerUi {
+public:
+    SilentInstallerUi() : previous_(MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr)) {}
+    ~SilentInstallerUi() { MsiSetInternalUI(previous_, nullptr); }
+    SilentInstallerUi(const SilentInstallerUi&) = delete;
+    SilentInstallerUi& operator=(const SilentInstallerUi&) = delete;
+
+private:
+    INSTALLUILEVEL previous_;
+};
+
+class MsiProduct final : public InstalledProduct {
+public:
+    MsiProduct(ProductKey key, std::u16string name) : key_(std::move(key)), name_(std::move(name)) {}
+
+    std::u16string Name() override { return name_; }
+
+    // The installer's code goes back unchanged, 3010 and 1641 (restart needed)
+    // included: the caller decides what counts as removed.
+    int32_t UnInstall() override {
+        const SilentInstallerUi silent;
+        // A restart is never started from here; the code says whether one is due.
+        const UINT code = MsiConfigureProductExW(key_.code.c_str(), INSTALLLEVEL_DEFAULT,
+                                                 INSTALLSTATE_ABSENT, L"REBOOT=ReallySuppress");
+        return static_cast<int32_t>(code);
+    }
+
+private:
+    ProductKey key_;
+    std::u16string name_;  // as the query saw it
+};
+
+class InstallerProducts final : public ManagementServices {
+public:
+    ProductCollection ExecQuery(const std::u16string& query) override {
+        if (NormaliseQuery(query) != NormaliseQuery(kProductQuery)) {
+            ThrowError(static_cast<uint32_t>(0x80041017u),  // WBEM_E_INVALID_QUERY
+                       L"ExecQuery(" + ToWide(query) + L")");
+        }
+        ProductCollection products;
+        for (const ProductKey& key : EnumerateProducts()) {
+            std::wstring name;
+            // A product whose name cannot be read stays in the list, nameless,
+            // as the class shows it: a nameless product matches nothing.
+            ReadProductInfo(key, INSTALLPROPERTY_PRODUCTNAME, name);
+            products.push_back(std::make_unique<MsiProduct>(key, FromWide(name)));
+        }
+        return products;
+    }
+
+private:
+    static std::vector<ProductKey> EnumerateProducts() {
+        // "s-1-1-0" (everyone) with the per-user contexts lists every user's
+        // products; the machine context needs no SID of its own.
+        constexpr DWORD contexts =
+            MSIINSTALLCONTEXT_USERMANAGED | MSIINSTALLCONTEXT_USERUNMANAGED | MSIINSTALLCONTEXT_MACHINE;
+        std::vector<ProductKey> keys;
+        for (DWORD index = 0;; ++index) {
+            wchar_t code[39] = {};
+            MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_NONE;
+            std::vector<wchar_t> sid(128);
+            DWORD sidSize = static_cast<DWORD>(sid.size());
+            UINT result = MsiEnumProductsExW(nullptr, L"s-1-1-0", contexts, index, code, &context,
+                                             sid.data(), &sidSize);
+            if (result == ERROR_MORE_DATA) {
+                sid.resize(static_cast<size_t>(sidSize) + 1);
+                sidSize = static_cast<DWORD>(sid.size());
+                result = MsiEnumProductsExW(nullptr, L"s-1-1-0", contexts, index, code, &context,
+                                            sid.data(), &sidSize);
+            }
+            if (result == ERROR_NO_MORE_ITEMS) {
+                break;
+            }
+            ThrowIfInstallerError(result, L"MsiEnumProductsExW");
+            keys.push_back({code, context,
+                            context == MSIINSTALLCONTEXT_MACHINE ? std::wstring()
+                                                                 : std::wstring(sid.data(), sidSize)});
+        }
+        return keys;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<ManagementServices> MakeInstallerProducts() {
+    return std::make_unique<InstallerProducts>();
+}
+
+}  // namespace clearstrand::win32

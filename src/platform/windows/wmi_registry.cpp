@@ -1,0 +1,235 @@
+#include "platform/windows/wmi_registry.h"
+
+#include <wbemidl.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/windows/com.h"
+#include "platform/windows/wide_strings.h"
+
+namespace clearstrand::win32 {
+
+namespace {
+
+std::wstring HiveName(int32_t hive) {
+    switch (hive) {
+    case kHiveLocalMachine: return L"HKEY_LOCAL_MACHINE";
+    case kHiveCurrentUser: return L"HKEY_CURRENT_USER";
+    default: return std::to_wstring(hive);
+    }
+}
+
+// "StdRegProv.EnumKey(HKEY_LOCAL_MACHINE\SOFTWARE)" for failure texts.
+std::wstring CallName(const wchar_t* method, int32_t hive, const std::u16string& path) {
+    std::wstring text = L"StdRegProv.";
+    text += method;
+    text += L"(";
+    text += HiveName(hive);
+    if (!path.empty()) {
+        text += L"\\";
+        text += ToWide(path);
+    }
+    text += L")";
+    return text;
+}
+
+// Read access to a SAFEARRAY's elements for the guard's life.
+class SafeArrayData {
+public:
+    SafeArrayData(SAFEARRAY* array, const std::wstring& what) : array_(array) {
+        ThrowIfFailed(SafeArrayAccessData(array_, &data_), what + L": SafeArrayAccessData");
+    }
+    ~SafeArrayData() { SafeArrayUnaccessData(array_); }
+    SafeArrayData(const SafeArrayData&) = delete;
+    SafeArrayData& operator=(const SafeArrayData&) = delete;
+
+    template <typename T>
+    T* As() const { return static_cast<T*>(data_); }
+
+private:
+    SAFEARRAY* array_;
+    void* data_ = nullptr;
+};
+
+std::u16string FromBstr(BSTR text) {
+    return text ? FromWide(std::wstring_view(text, SysStringLen(text))) : std::u16string();
+}
+
+class StdRegProv final : public RegistryProvider {
+public:
+    StdRegProv(const std::wstring& nameSpace, DWORD impersonationLevel) {
+        ComPtr<IWbemLocator> locator;
+        ThrowIfFailed(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_PPV_ARGS(&locator)),
+                      L"CoCreateInstance(WbemLocator)");
+        const UniqueBstr path(nameSpace);
+        ThrowIfFailed(locator->ConnectServer(path.get(), nullptr, nullptr, nullptr, 0, nullptr,
+                                             nullptr, &services_),
+                      L"IWbemLocator::ConnectServer(" + nameSpace + L")");
+        ThrowIfFailed(CoSetProxyBlanket(services_.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE,
+                                        nullptr, RPC_C_AUTHN_LEVEL_CALL, impersonationLevel,
+                                        nullptr, EOAC_NONE),
+                      L"CoSetProxyBlanket");
+
+        // The products are 32-bit programs: their keys under HKEY_LOCAL_MACHINE
+        // live in the 32-bit view, which a 64-bit caller only reaches by asking.
+        ThrowIfFailed(CoCreateInstance(CLSID_WbemContext, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_PPV_ARGS(&context_)),
+                      L"CoCreateInstance(WbemContext)");
+        ThrowIfFailed(context_->SetValue(L"__ProviderArchitecture", 0,
+                                         UniqueVariant::Int32(32).get()),
+                      L"IWbemContext::SetValue(__ProviderArchitecture)");
+        ThrowIfFailed(context_->SetValue(L"__RequiredArchitecture", 0,
+                                         UniqueVariant::Bool(true).get()),
+                      L"IWbemContext::SetValue(__RequiredArchitecture)");
+
+        // Signatures once per connection; each call only fills a fresh copy.
+        ComPtr<IWbemClassObject> regClass;
+        ThrowIfFailed(services_->GetObject(className_.get(), 0, nullptr, &regClass, nullptr),
+                      L"IWbemServices::GetObject(StdRegProv)");
+        enumKeyIn_ = InSignature(regClass.Get(), L"EnumKey");
+        getStringValueIn_ = InSignature(regClass.Get(), L"GetStringValue");
+        deleteKeyIn_ = InSignature(regClass.Get(), L"DeleteKey");
+    }
+
+    int32_t EnumKey(int32_t hive, const std::u16string& path,
+                    std::vector<std::u16string>& names) override {
+        names.clear();
+        const std::wstring what = CallName(L"EnumKey", hive, path);
+        ComPtr<IWbemClassObject> in = Spawn(enumKeyIn_.Get(), what);
+        Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive), what);
+        Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)), what);
+        ComPtr<IWbemClassObject> out = Exec(enumKeyName_, in.Get(), what);
+        const int32_t code = ReturnValue(out.Get(), what);
+        if (code != 0) {
+            return code;
+        }
+        UniqueVariant list;
+        ThrowIfFailed(out->Get(L"sNames", 0, list.put(), nullptr, nullptr), what + L": sNames");
+        // A key without subkeys gives no array at all.
+        if (list.type() == VT_NULL || list.type() == VT_EMPTY) {
+            return code;
+        }
+        if (list.type() != (VT_ARRAY | VT_BSTR)) {
+            ThrowError(static_cast<uint32_t>(WBEM_E_TYPE_MISMATCH), what + L": sNames");
+        }
+        SAFEARRAY* array = list.get()->parray;
+        LONG lower = 0;
+        LONG upper = -1;
+        ThrowIfFailed(SafeArrayGetLBound(array, 1, &lower), what + L": SafeArrayGetLBound");
+        ThrowIfFailed(SafeArrayGetUBound(array, 1, &upper), what + L": SafeArrayGetUBound");
+        const SafeArrayData data(array, what);
+        const BSTR* items = data.As<BSTR>();
+        names.reserve(static_cast<size_t>(upper - lower + 1));
+        for (LONG i = 0; i <= upper - lower; ++i) {
+            names.push_back(FromBstr(items[i]));
+        }
+        return code;
+    }
+
+    int32_t GetStringValue(int32_t hive, const std::u16string& path, const std::u16string& valueName,
+                           std::u16string& value) override {
+        const std::wstring what = CallName(L"GetStringValue", hive, path);
+        ComPtr<IWbemClassObject> in = Spawn(getStringValueIn_.Get(), what);
+        Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive), what);
+        Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)), what);
+        Put(in.Get(), L"sValueName", UniqueVariant::String(ToWide(valueName)), what);
+        ComPtr<IWbemClassObject> out = Exec(getStringValueName_, in.Get(), what);
+        const int32_t code = ReturnValue(out.Get(), what);
+        if (code != 0) {
+            return code;
+        }
+        UniqueVariant result;
+        ThrowIfFailed(out->Get(L"sValue", 0, result.put(), nullptr, nullptr), what + L": sValue");
+        if (result.type() == VT_BSTR) {
+            value = FromBstr(result.get()->bstrVal);
+        } else if (result.type() == VT_NULL || result.type() == VT_EMPTY) {
+            value.clear();
+        } else {
+            ThrowError(static_cast<uint32_t>(WBEM_E_TYPE_MISMATCH), what + L": sValue");
+        }
+        return code;
+    }
+
+    int32_t DeleteKey(int32_t hive, const std::u16string& path) override {
+        const std::wstring what = CallName(L"DeleteKey", hive, path);
+        ComPtr<IWbemClassObject> in = Spawn(deleteKeyIn_.Get(), what);
+        Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive), what);
+        Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)), what);
+        ComPtr<IWbemClassObject> out = Exec(deleteKeyName_, in.Get(), what);
+        return ReturnValue(out.Get(), what);
+    }
+
+private:
+    static ComPtr<IWbemClassObject> InSignature(IWbemClassObject* regClass, const wchar_t* method) {
+        ComPtr<IWbemClassObject> signature;
+        ThrowIfFailed(regClass->GetMethod(method, 0, &signature, nullptr),
+                      std::wstring(L"StdRegProv::GetMethod(") + method + L")");
+        if (!signature) {
+            ThrowError(static_cast<uint32_t>(WBEM_E_INVALID_METHOD_PARAMETERS),
+                       std::wstring(L"StdRegProv::GetMethod(") + method + L")");
+        }
+        return signature;
+    }
+
+    static ComPtr<IWbemClassObject> Spawn(IWbemClassObject* signature, const std::wstring& what) {
+        ComPtr<IWbemClassObject> in;
+        ThrowIfFailed(signature->SpawnInstance(0, &in), what + L": SpawnInstance");
+        return in;
+    }
+
+    // hDefKey is uint32 in the class, yet the provider takes the hive as a
+    // signed VT_I4 and refuses VT_UI4 with a type mismatch.
+    static void Put(IWbemClassObject* in, const wchar_t* name, UniqueVariant value,
+                    const std::wstring& what) {
+        ThrowIfFailed(in->Put(name, 0, value.get(), 0), what + L": Put " + name);
+    }
+
+    ComPtr<IWbemClassObject> Exec(const UniqueBstr& method, IWbemClassObject* in,
+                                  const std::wstring& what) {
+        ComPtr<IWbemClassObject> out;
+        ThrowIfFailed(services_->ExecMethod(className_.get(), method.get(), 0, context_.Get(), in,
+                                            &out, nullptr),
+                      what);
+        if (!out) {
+            ThrowError(static_cast<uint32_t>(WBEM_E_FAILED), what + L": no out-parameters");
+        }
+        return out;
+    }
+
+    // The provider's own code, passed on as it is: callers decide what it means.
+    static int32_t ReturnValue(IWbemClassObject* out, const std::wstring& what) {
+        UniqueVariant code;
+        ThrowIfFailed(out->Get(L"ReturnValue", 0, code.put(), nullptr, nullptr),
+                      what + L": ReturnValue");
+        switch (code.type()) {
+        case VT_I4: return code.get()->lVal;
+        case VT_UI4: return static_cast<int32_t>(code.get()->ulVal);
+        default:
+            ThrowIfFailed(VariantChangeType(code.get(), code.get(), 0, VT_I4), what + L": ReturnValue");
+            return code.get()->lVal;
+        }
+    }
+
+    ComInit com_;  // first member: COM outlives every pointer below
+    ComPtr<IWbemServices> services_;
+    ComPtr<IWbemContext> context_;
+    UniqueBstr className_{L"StdRegProv"};
+    UniqueBstr enumKeyName_{L"EnumKey"};
+    UniqueBstr getStringValueName_{L"GetStringValue"};
+    UniqueBstr deleteKeyName_{L"DeleteKey"};
+    ComPtr<IWbemClassObject> enumKeyIn_;
+    ComPtr<IWbemClassObject> getStringValueIn_;
+    ComPtr<IWbemClassObject> deleteKeyIn_;
+};
+
+}  // namespace
+
+std::unique_ptr<RegistryProvider> ConnectStdRegProv(const std::wstring& nameSpace,
+                                                    DWORD impersonationLevel) {
+    return std::make_unique<StdRegProv>(nameSpace, impersonationLevel);
+}
+
+}  // namespace clearstrand::win32
