@@ -1,0 +1,78 @@
+// The program: the window, Form1 and the platform services, and one message
+// loop. Form1's handlers run from the window's events.
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <exception>
+#include <memory>
+
+#include "app/form1.h"
+#include "platform/windows/com.h"
+#include "platform/windows/main_window.h"
+#include "platform/windows/shell.h"
+#include "platform/windows/win32_files.h"
+#include "platform/windows/wmi_management.h"
+
+namespace {
+
+using namespace clearstrand;
+using namespace clearstrand::win32;
+
+class Form1Events final : public WindowEvents {
+public:
+    explicit Form1Events(Form1& form) : form_(form) {}
+
+    void Activate() override { form_.Form_Activate(); }
+    void Click(int button) override {
+        switch (button) {
+        case 1: form_.Command1_Click(); break;
+        case 2: form_.Command2_Click(); break;
+        case 3: form_.Command3_Click(); break;
+        default: break;
+        }
+    }
+    void NodeCheck(TreeNode& node) override { form_.TreeView1_NodeCheck(node); }
+
+private:
+    Form1& form_;
+};
+
+int Run(HINSTANCE instance, int showCommand) {
+    ComInit com(COINIT_APARTMENTTHREADED);
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    auto management = MakeWmiManagementService();
+    auto files = MakeWin32FileService();
+
+    MainWindow window(instance);
+    window.Create();
+    WindowShell shell([&window] { return window.Hwnd(); }, [&window] { window.End(); });
+    Form1 form(window.Controls(), FormServices{*management, *files, shell});
+    Form1Events events(form);
+    window.SetEvents(&events);
+
+    // The disclaimer comes before the window is seen.
+    form.Form_Load();
+    window.Show(showCommand);
+    const int code = window.RunMessageLoop();
+    if (window.Failure()) {
+        window.Destroy();
+        ShowErrorReport(nullptr, *window.Failure());
+        return 1;
+    }
+    return code;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    try {
+        return Run(instance, showCommand);
+    } catch (...) {
+        ShowErrorReport(nullptr, DescribeException(std::current_exception()));
+        return 1;
+    }
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/tree.h"
+
+namespace clearstrand::win32 {
+
+// Posted to the tree's parent after a user click or Space on a check box;
+// the parent hands it to HandleNodeCheckMessage.
+inline constexpr UINT kNodeCheckMessage = WM_APP + 1;
+// Posted to the parent after a bulk change; the parent hands it to
+// HandleRedrawMessage.
+inline constexpr UINT kTreeRedrawMessage = WM_APP + 2;
+
+// State images of a check-box tree view.
+inline constexpr UINT kStateImageUnchecked = 1;
+inline constexpr UINT kStateImageChecked = 2;
+
+// The selection tree over a SysTreeView32 that the window owns. The nodes'
+// keys and links live here; the control holds captions and states.
+class TreeViewControl final : public TreeView, private TreeNodes {
+public:
+    // Turns on the check boxes, which must happen before the first item.
+    explicit TreeViewControl(HWND hwnd);
+    ~TreeViewControl() override;
+    TreeViewControl(const TreeViewControl&) = delete;
+    TreeViewControl& operator=(const TreeViewControl&) = delete;
+
+    TreeNodes& Nodes() override { return *this; }
+    void SetNodeCheckHandler(std::function<void(TreeNode&)> handler) override;
+
+    // The parent forwards the tree's WM_NOTIFY and the two posted messages.
+    void HandleNotify(const NMHDR& header);
+    void HandleNodeCheckMessage(WPARAM wParam, LPARAM lParam);
+    void HandleRedrawMessage();
+
+    HWND Hwnd() const { return hwnd_; }
+    // The control's item for a node of this tree.
+    HTREEITEM ItemHandle(const TreeNode& node) const;
+
+    class Node;
+
+private:
+    // TreeNodes
+    void Clear() override;
+    TreeNode& Add(std::u16string_view key, std::u16string_view text) override;
+    TreeNode& Add(std::u16string_view relative, Relationship relationship, std::u16string_view key,
+                  std::u16string_view text) override;
+    TreeNode& Item(int32_t index) override;
+    void Remove(int32_t index) override;
+    int32_t Count() const override;
+
+    TreeNode& Insert(Node* parent, std::u16string_view key, std::u16string_view text);
+    void Unlink(Node& node);
+    void PostCheck(HTREEITEM item);
+    void SuspendRedraw();
+
+    HWND hwnd_;
+    std::vector<std::unique_ptr<Node>> nodes_;  // in order of addition
+    std::unordered_map<std::u16string, Node*> byKey_;
+    std::unordered_map<HTREEITEM, Node*> byItem_;
+    std::function<void(TreeNode&)> nodeCheck_;
+    // Changes whenever nodes go away, so a posted check for a node that no
+    // longer exists is dropped.
+    LPARAM generation_ = 0;
+    bool redrawSuspended_ = false;
+};
+
+}  // namespace clearstrand::win32
