@@ -26,7 +26,7 @@ public:
         return name_;
     }
 
-    int32_t UnInstall() override { return installer_.UnInstall(id_); }
+    int32_t UnInstall() override { return installer_.UnInstall(id_, name_); }
 
 private:
     MemoryInstaller& installer_;
@@ -80,9 +80,9 @@ const MemoryInstaller::Product* MemoryInstaller::Find(int id) const {
     return nullptr;
 }
 
-int32_t MemoryInstaller::UnInstall(int id) {
+int32_t MemoryInstaller::UnInstall(int id, const std::u16string& name) {
     const Product* product = Find(id);
-    Record("UnInstall " + (product ? ToUtf8(product->name) : std::string("<gone>")));
+    Record("UnInstall " + ToUtf8(name));
     if (!product) return kUninstallUnknownProduct;
     if (raisingUninstalls.count(product->name)) {
         throw PlatformError(kWbemFailed, u"UnInstall failed: " + product->name);

@@ -41,7 +41,8 @@ public:
     // For the product objects of a query snapshot.
     void Record(const std::string& call);
     const Product* Find(int id) const;
-    int32_t UnInstall(int id);
+    // `name` is the name the query saw, for the log.
+    int32_t UnInstall(int id, const std::u16string& name);
     const std::vector<Product>& Products() const { return products_; }
 
 private:
