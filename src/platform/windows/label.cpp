@@ -17,6 +17,7 @@ std::u16string StaticLabel::Caption() const {
 
 void StaticLabel::SetCaption(const std::u16string& caption) {
     SendMessageW(hwnd_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(caption.c_str()));
+    if (changed_) changed_();
 }
 
 }  // namespace clearstrand::win32

@@ -164,7 +164,7 @@ void MainWindow::CreateControls() {
     button1_ = std::make_unique<Button>(command1_);
     button2_ = std::make_unique<Button>(command2_);
     button3_ = std::make_unique<Button>(command3_);
-    labelControl_ = std::make_unique<StaticLabel>(label2_);
+    labelControl_ = std::make_unique<StaticLabel>(label2_, [this] { FitLabelFont(); });
     statusBar1_ = std::make_unique<StatusBarControl>(statusBar1Hwnd_, dpi_);
     treeView1_ = std::make_unique<TreeViewControl>(treeView1Hwnd_);
     treeView1_->SetNodeCheckHandler([this](TreeNode& node) {
@@ -183,8 +183,18 @@ void MainWindow::ApplyDpi(unsigned dpi, const RECT* suggested) {
     RECT now{};
     GetWindowRect(hwnd_, &now);
     const RECT& at = suggested ? *suggested : now;
-    SetWindowPos(hwnd_, nullptr, at.left, at.top, frame.right - frame.left, frame.bottom - frame.top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    int width = frame.right - frame.left;
+    int height = frame.bottom - frame.top;
+    SetWindowPos(hwnd_, nullptr, at.left, at.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    // The frame may not grow with the DPI as predicted (older systems scale
+    // only the client area): the client size is what counts.
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    if (client.right != layout.clientWidth || client.bottom != layout.clientHeight) {
+        width += layout.clientWidth - client.right;
+        height += layout.clientHeight - client.bottom;
+        SetWindowPos(hwnd_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     ApplyFont();
     LoadPicture();
     ApplyLayout();
@@ -195,9 +205,37 @@ void MainWindow::ApplyFont() {
     const LOGFONTW logFont = MessageFont(dpi_);
     UniqueGdiObject font(CreateFontIndirectW(&logFont));
     if (!font) return;  // the controls keep the font they have
-    for (HWND control : {command1_, treeView1Hwnd_, command2_, command3_, statusBar1Hwnd_, label2_})
+    for (HWND control : {command1_, treeView1Hwnd_, command2_, command3_, statusBar1Hwnd_})
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
     font_ = std::move(font);
+    FitLabelFont();
+}
+
+void MainWindow::FitLabelFont() {
+    // The instructions must fit the label's fixed box whatever the system's
+    // message font: a smaller size is taken when the text would be cut off.
+    const std::u16string text = labelControl_->Caption();
+    const Bounds box = ComputeLayout(dpi_).label;
+    LOGFONTW logFont = MessageFont(dpi_);
+    const LONG fullHeight = logFont.lfHeight;
+    HDC dc = GetDC(label2_);
+    UniqueGdiObject chosen;
+    for (int step = 0; step <= 4; ++step) {
+        logFont.lfHeight = fullHeight < 0 ? fullHeight + step : fullHeight - step;
+        UniqueGdiObject font(CreateFontIndirectW(&logFont));
+        if (!font) break;
+        HGDIOBJ old = SelectObject(dc, font.get());
+        RECT need{0, 0, box.width, 0};
+        DrawTextW(dc, reinterpret_cast<const wchar_t*>(text.c_str()), static_cast<int>(text.size()), &need,
+                  DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+        SelectObject(dc, old);
+        chosen = std::move(font);
+        if (need.bottom <= box.height) break;
+    }
+    ReleaseDC(label2_, dc);
+    if (!chosen) return;
+    SendMessageW(label2_, WM_SETFONT, reinterpret_cast<WPARAM>(chosen.get()), TRUE);
+    labelFont_ = std::move(chosen);
 }
 
 void MainWindow::LoadPicture() {

@@ -95,6 +95,7 @@ private:
     void CreateControls();
     void ApplyDpi(unsigned dpi, const RECT* suggested);
     void ApplyFont();
+    void FitLabelFont();
     void ApplyLayout();
     void LoadPicture();
     // Runs one handler; events that come in while it runs wait for its end.
@@ -113,6 +114,7 @@ private:
     HWND picture1_ = nullptr;
     HWND lastFocus_ = nullptr;
     UniqueGdiObject font_;
+    UniqueGdiObject labelFont_;
     UniqueIcon pictureIcon_;
     std::unique_ptr<Button> button1_, button2_, button3_;
     std::unique_ptr<StaticLabel> labelControl_;
