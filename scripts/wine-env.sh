@@ -2,7 +2,8 @@
 # A private Wine prefix with its own headless X server and a persistent
 # wineserver, for tests, benchmarks and the demo.
 #
-#   wine-env.sh start DIR   make DIR/prefix, start Xvfb and wineserver, wineboot
+#   wine-env.sh start DIR   make a new DIR/prefix, start Xvfb (or use the
+#                           display in CLEARSTRAND_USE_DISPLAY) and wineserver
 #   wine-env.sh stop DIR    end that wineserver and X server
 #   wine-env.sh run DIR EXE [ARGS...]   run EXE in the prefix, print its output
 #
@@ -23,7 +24,13 @@ export WINEARCH=win64
 
 case "$cmd" in
 start)
-    if [ -z "${CLEARSTRAND_USE_DISPLAY:-}" ] || [ -z "${DISPLAY:-}" ]; then
+    # Every start is a new machine: end what ran in an old prefix, drop it.
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    if [ -f "$dir/xvfb.pid" ]; then kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true; fi
+    rm -rf "$WINEPREFIX" "$dir/display" "$dir/xvfb.pid"
+    unset DISPLAY
+    [ -n "${CLEARSTRAND_USE_DISPLAY:-}" ] && export DISPLAY="$CLEARSTRAND_USE_DISPLAY"
+    if [ -z "${DISPLAY:-}" ]; then
         # A free display number, away from the usual ones.
         n=90
         while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
