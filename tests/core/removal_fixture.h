@@ -139,6 +139,7 @@ protected:
         form_ = std::make_unique<Form1>(
             FormControls{p.command1, p.command2, p.command3, p.label2, p.statusBar, p.tree},
             FormServices{management, files, p.shell});
+        p.tree.SetNodeCheckHandler([this](TreeNode& node) { form_->TreeView1_NodeCheck(node); });
         form_->Form_Load();
         ClearLogs();
     }

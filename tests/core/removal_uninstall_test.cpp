@@ -41,6 +41,11 @@ TEST_F(ProductUninstall, NamesMustMatchExactly) {
     }
     EXPECT_EQ(p.installer.calls, Strings(4, kQuery));
     EXPECT_EQ(p.installer.ProductNames(), Names{u"Veltramark 2005 SP1"});
+
+    // A product without a name matches nothing, not even an empty key.
+    p.installer.AddProduct(u"");
+    form().CheckSoftwareInstall(u"");
+    EXPECT_EQ(p.installer.ProductNames().size(), 2u);
 }
 
 TEST_F(ProductUninstall, UninstallsThenErasesTheRecordedFolder) {
