@@ -26,6 +26,7 @@ struct MemoryRegistryTraits {
     }
     bool KeyExists(int32_t hive, const std::u16string& path) { return registry.KeyExists(hive, path); }
     void CreateKeyIn64BitView(const std::u16string&) {}
+    static const char* Gap(RegistryGap) { return nullptr; }
 
     MemoryRegistry registry;
     MemoryInstaller installer;

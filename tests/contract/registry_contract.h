@@ -17,6 +17,8 @@
 //   // others work in the 32-bit view; this one writes the 64-bit view only.
 //   static constexpr bool kHasRegistryViews;
 //   void CreateKeyIn64BitView(const std::u16string& path);
+//   // Why this platform is known to differ from Windows here, or nullptr.
+//   static const char* Gap(RegistryGap gap);
 
 #include <gtest/gtest.h>
 
@@ -30,6 +32,13 @@
 #include "platform/management.h"
 
 namespace clearstrand::contract {
+
+// Known differences of a platform from Windows. Like Wine's todo_wine, the
+// check still runs and must still fail there, so that a fixed platform shows.
+enum class RegistryGap {
+    LeafEnumKeyCode,  // EnumKey of a key without subkeys: 0 on Windows
+    UpperCaseOrder,   // subkeys sorted by their upper-cased names on Windows
+};
 
 inline constexpr char16_t kRegistryImpersonate[] =
     u"winmgmts:{impersonationLevel=Impersonate}!\\\\.\\root\\default:StdRegProv";
@@ -81,7 +90,12 @@ TYPED_TEST_P(RegistryContract, EnumKeyListsDirectSubkeysInTheRegistrysOrder) {
         EXPECT_EQ(this->provider->EnumKey(hive, this->root, names), 0);
         const std::vector<std::u16string> expected{u"Alpha Key", u"Bravo", u"charlie", u"delta",
                                                    u"Zulu", u"_under", u"\u00D6de", u"\u00F6lig"};
-        EXPECT_EQ(names, expected);
+        if (const char* why = TypeParam::Gap(RegistryGap::UpperCaseOrder)) {
+            EXPECT_NE(names, expected) << "todo fixed: " << why;
+            EXPECT_EQ(names.size(), expected.size());
+        } else {
+            EXPECT_EQ(names, expected);
+        }
         EXPECT_EQ(this->List(hive, this->Under(u"Bravo")), std::vector<std::u16string>{u"Inner"});
     }
 }
@@ -92,7 +106,12 @@ TYPED_TEST_P(RegistryContract, EnumKeyGivesAnEmptyListForALeafOrAMissingKey) {
         this->traits.CreateKey(hive, this->Under(u"Leaf"));
 
         std::vector<std::u16string> names{u"stale"};
-        EXPECT_EQ(this->provider->EnumKey(hive, this->Under(u"Leaf"), names), 0);
+        const int32_t leafCode = this->provider->EnumKey(hive, this->Under(u"Leaf"), names);
+        if (const char* why = TypeParam::Gap(RegistryGap::LeafEnumKeyCode)) {
+            EXPECT_NE(leafCode, 0) << "todo fixed: " << why;
+        } else {
+            EXPECT_EQ(leafCode, 0);
+        }
         EXPECT_TRUE(names.empty());
 
         names = {u"stale"};
