@@ -193,31 +193,6 @@ TEST_F(SubtreeDeletion, RaisedFailuresBetweenTheTwoDeletesAreSkipped) {
     EXPECT_EQ(p.registry.calls, (Strings{Delete(k), Enum(k), Delete(k)}));
 }
 
-TEST_F(SubtreeDeletion, AFailingConnectionOfAChildIsSkippedLikeAnyOtherChildFailure) {
-    int connections = 0;
-    HookedManagement& hooked = management;
-    // Refuse the connection of the second level (child A) only.
-    struct CountingManagement : ManagementService {
-        ManagementService& inner;
-        int& count;
-        CountingManagement(ManagementService& i, int& c) : inner(i), count(c) {}
-        std::unique_ptr<RegistryProvider> GetRegistryProvider(const std::u16string& moniker) override {
-            if (++count == 2) throw Injected("connect");
-            return inner.GetRegistryProvider(moniker);
-        }
-        std::unique_ptr<ManagementServices> GetServices(const std::u16string& moniker) override {
-            return inner.GetServices(moniker);
-        }
-    } counting(hooked, connections);
-    Form1 other(FormControls{p.command1, p.command2, p.command3, p.label2, p.statusBar, p.tree},
-                FormServices{counting, files, p.shell});
-    other.statusPanel = form().statusPanel;
-
-    EXPECT_EQ(other.DeleteRegistryKey(kHklmHive, key), kRegAccessDenied);
-    EXPECT_TRUE(p.registry.KeyExists(kHklmHive, key + u"\\A\\A2"));
-    EXPECT_FALSE(p.registry.KeyExists(kHklmHive, key + u"\\B"));
-}
-
 TEST_F(SubtreeDeletion, TheFirstAndTheLastDeleteAreNotSkipped) {
     management.hook = FailNth(Delete(k), 1);
     EXPECT_THROW(form().DeleteRegistryKey(kHklmHive, key), PlatformError);

@@ -166,20 +166,6 @@ TEST_F(RemovalRun, ARaisedFailureIsReportedAndTheRunGoesOn) {
     ExpectFinished();
 }
 
-TEST_F(RemovalRun, AnUnreachableInstallerStillLetsTheRegistryBeCleaned) {
-    Node(u"", u"Root", false);
-    Node(u"Root", u"Castwell", true);
-    Node(u"Root", u"QBEL", true);
-    p.management.failingMonikers.insert(kCimv2Moniker);
-
-    form().Command2_Click();
-
-    EXPECT_EQ(p.shell.errors.size(), 2u);
-    EXPECT_FALSE(p.registry.KeyExists(kHiveLocalMachine, u"SOFTWARE\\Castwell"));
-    EXPECT_FALSE(p.registry.KeyExists(kHiveLocalMachine, u"SOFTWARE\\QBEL"));
-    ExpectFinished();
-}
-
 TEST_F(RemovalRun, AFailingRebuildAtTheEndIsNotCaught) {
     Node(u"", u"Root", true);
     p.management.failingMonikers.insert(kRegistryMonikerImpersonate);
