@@ -1,0 +1,473 @@
+// The benchmark: how long the user waits for a population, a taken node and
+// the program's start, against what the registry itself allows.
+//
+//   clearstrand_bench.exe --exe CLEARSTRAND_EXE --msi-dir DIR --out FILE.json
+//                         [--table FILE.txt] [--tiny]
+//
+// It seeds the machine it runs on (the registry through the Win32 API, the
+// installer products with msiexec), so it belongs in a prefix of its own.
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <msi.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/form1.h"
+#include "bench_model.h"
+#include "bench_platform.h"
+#include "platform/windows/com.h"
+#include "platform/windows/main_window.h"
+#include "platform/windows/win32_files.h"
+#include "platform/windows/wmi_management.h"
+#include "wine/driver/driver.h"
+
+namespace {
+
+using namespace clearstrand;
+using namespace clearstrand::bench;
+namespace drv = clearstrand::driver;
+
+struct Options {
+    bool tiny = false;
+    std::wstring exe;
+    std::wstring msiDir;
+    std::wstring out;
+    std::wstring table;
+};
+
+struct Sizes {
+    std::vector<size_t> population;  // N, growing
+    size_t startupN;
+    size_t products;                 // M, besides 0
+    size_t subtreeKeys;
+    size_t populationRuns(size_t n) const {
+        if (population.size() == 1) return 1;
+        return n >= 10000 ? 5 : n >= 1000 ? 7 : 9;
+    }
+    size_t removalRuns;
+    size_t startupRuns;
+};
+
+constexpr wchar_t kDeleteParent[] = L"SOFTWARE\\Clearstrand Bench";
+constexpr wchar_t kDeleteRoot[] = L"SOFTWARE\\Clearstrand Bench\\Tree";
+constexpr char16_t kAbsentKey[] = u"Clearstrand Bench Absent Key";
+constexpr char16_t kAbsentProduct[] = u"Clearstrand Bench Absent Product";
+
+std::string Narrow(const std::wstring& text) {
+    std::string out;
+    for (const wchar_t c : text) out += c < 128 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+std::wstring WindowsPath(std::wstring path) {
+    if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+// Message boxes never show during a benchmark; any that would is counted and
+// makes the run a failure, since the figures would then include a wait.
+class BenchShell final : public Shell {
+public:
+    int32_t MsgBox(const std::u16string& prompt, int32_t, const std::optional<std::u16string>&) override {
+        if (!loading) unexpected.push_back(prompt);
+        return kMsgBoxResultOk;
+    }
+    void End() override {}
+    void ReportError(const std::u16string& description) override { unexpected.push_back(description); }
+
+    bool loading = true;  // the disclaimer is expected
+    std::vector<std::u16string> unexpected;
+};
+
+// Handles what the controls posted (the tree's redraw after a bulk change):
+// part of what the user waits for.
+void PumpPending() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// Form1 over the real services and the program's own window, created hidden.
+class BenchForm {
+public:
+    BenchForm()
+        : management_(win32::MakeWmiManagementService()),
+          files_(win32::MakeWin32FileService()),
+          window_(GetModuleHandleW(nullptr)) {
+        window_.Create();
+        form_.emplace(window_.Controls(), FormServices{management_, *files_, shell_});
+        form_->Form_Load();
+        shell_.loading = false;
+    }
+
+    Form1& form() { return *form_; }
+    ProfilingManagementService& management() { return management_; }
+    void CheckNoMessageBox() const {
+        if (!shell_.unexpected.empty())
+            throw std::runtime_error("a message box or error report came up: " +
+                                     Narrow(std::wstring(shell_.unexpected.front().begin(),
+                                                         shell_.unexpected.front().end())));
+    }
+
+private:
+    win32::ComInit com_{COINIT_APARTMENTTHREADED};
+    ProfilingManagementService management_;
+    std::unique_ptr<FileService> files_;
+    BenchShell shell_;
+    win32::MainWindow window_;
+    std::optional<Form1> form_;
+};
+
+double TimeMs(const std::function<void()>& work) {
+    const int64_t start = Ticks();
+    work();
+    return TicksToMs(Ticks() - start);
+}
+
+size_t CountInstalledProducts() {
+    size_t count = 0;
+    wchar_t code[39];
+    while (MsiEnumProductsW(static_cast<DWORD>(count), code) == ERROR_SUCCESS) ++count;
+    return count;
+}
+
+DWORD RunAndWait(std::wstring commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info))
+        return GetLastError();
+    WaitForSingleObject(info.hProcess, 300000);
+    DWORD code = 1;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return code;
+}
+
+std::wstring ProductFile(size_t index) {
+    wchar_t name[64];
+    swprintf(name, 64, L"bench_product_%02zu.msi", index);
+    return name;
+}
+
+// ---- Population ------------------------------------------------------------------
+
+PopulationRow MeasurePopulation(BenchForm& bench, size_t seeded, size_t runs) {
+    Form1& form = bench.form();
+    PopulationRow row;
+    row.seeded = seeded;
+    row.runs = runs;
+    // One run of each first, uncounted: it loads the providers' libraries and
+    // warms the registry's caches for both.
+    row.entries = DirectPopulationReads();
+    form.PopulateTreeview();
+    PumpPending();
+
+    std::vector<double> populate, floor;
+    for (size_t i = 0; i < runs; ++i) {
+        // Alternated, so that drift in the machine touches both alike.
+        floor.push_back(TimeMs([&] { DirectPopulationReads(); }));
+        populate.push_back(TimeMs([&] {
+            form.PopulateTreeview();
+            PumpPending();
+        }));
+    }
+    bench.CheckNoMessageBox();
+    row.wmiMs = Median(populate);
+    row.floorMs = Median(floor);
+    row.nodes = static_cast<size_t>(form.controls.TreeView1.Nodes().Count());
+
+    bench.management().Start();
+    const double total = TimeMs([&] {
+        form.PopulateTreeview();
+        PumpPending();
+    });
+    const CallProfile profile = bench.management().Stop();
+    row.connectMs = TicksToMs(profile.connectTicks);
+    row.enumKeyCalls = profile.enumKeyCalls;
+    row.enumKeyMs = TicksToMs(profile.enumKeyTicks);
+    row.getStringValueCalls = profile.getStringValueCalls;
+    row.getStringValueMs = TicksToMs(profile.getStringValueTicks);
+    row.restMs = total - row.connectMs - row.enumKeyMs - row.getStringValueMs;
+    return row;
+}
+
+// ---- Removal ---------------------------------------------------------------------
+
+void Profile(BenchForm& bench, RemovalRow& row, const std::function<void()>& work) {
+    bench.management().Start();
+    work();
+    const CallProfile profile = bench.management().Stop();
+    row.connections = profile.connections;
+    row.connectMs = TicksToMs(profile.connectTicks);
+    row.providerCalls = profile.ProviderCalls();
+    row.providerMs = TicksToMs(profile.ProviderTicks());
+}
+
+RemovalRow MeasureTakenNode(BenchForm& bench, std::string name, size_t size, size_t runs,
+                            const std::function<void()>& work) {
+    RemovalRow row;
+    row.name = std::move(name);
+    row.size = size;
+    row.runs = runs;
+    work();  // warm-up, uncounted
+    std::vector<double> times;
+    for (size_t i = 0; i < runs; ++i) times.push_back(TimeMs(work));
+    bench.CheckNoMessageBox();
+    row.ms = Median(times);
+    Profile(bench, row, work);
+    return row;
+}
+
+RemovalRow MeasureSubtreeDelete(BenchForm& bench, size_t keys, size_t runs) {
+    Form1& form = bench.form();
+    const std::u16string root(kDeleteRoot, kDeleteRoot + wcslen(kDeleteRoot));
+    const auto deleteThroughForm = [&] {
+        if (form.DeleteRegistryKey(kHiveLocalMachine, root) != 0 || KeyExists(HKEY_LOCAL_MACHINE, kDeleteRoot))
+            throw std::runtime_error("DeleteRegistryKey left the benchmark subtree behind");
+    };
+    const auto deleteTree = [&] {
+        HKEY parent = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDeleteParent, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &parent) !=
+            ERROR_SUCCESS)
+            throw std::runtime_error("the benchmark subtree's parent is missing");
+        const LSTATUS code = RegDeleteTreeW(parent, L"Tree");
+        RegCloseKey(parent);
+        if (code != ERROR_SUCCESS) throw std::runtime_error("RegDeleteTreeW failed");
+    };
+
+    RemovalRow row;
+    row.name = "DeleteRegistryKey, " + std::to_string(keys) + "-key subtree";
+    row.floorName = "RegDeleteTreeW";
+    row.size = keys;
+    row.runs = runs;
+    std::vector<double> times, floor;
+    for (size_t i = 0; i < runs; ++i) {
+        SeedSubtree(kDeleteRoot, keys);
+        floor.push_back(TimeMs(deleteTree));
+        SeedSubtree(kDeleteRoot, keys);
+        times.push_back(TimeMs(deleteThroughForm));
+    }
+    bench.CheckNoMessageBox();
+    row.ms = Median(times);
+    row.floorMs = Median(floor);
+    SeedSubtree(kDeleteRoot, keys);
+    Profile(bench, row, deleteThroughForm);
+    DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE", L"Clearstrand Bench");
+    return row;
+}
+
+// ---- Start-up --------------------------------------------------------------------
+
+// Waits with a short step: the figure is in milliseconds.
+template <typename F>
+bool WaitShort(F done, int timeoutMs) {
+    const int64_t end = Ticks() + static_cast<int64_t>(timeoutMs / TicksToMs(1));
+    while (!done()) {
+        if (Ticks() > end) return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+struct StartupRun {
+    double readyMs;
+    double disclaimerMs;
+    double peakMb;
+};
+
+StartupRun MeasureOneStartup(const std::wstring& exe) {
+    const int64_t start = Ticks();
+    drv::Process process = drv::Launch(exe);
+    const DWORD pid = process.Id();
+    HWND box = nullptr;
+    if (!WaitShort([&] { return (box = drv::FindTopWindow(pid, drv::kDialogClass, L"Clearstrand")) != nullptr; },
+                   30000)) {
+        process.Kill();
+        throw std::runtime_error("the disclaimer did not come up");
+    }
+    // The disclaimer was up from before it was seen to after it was answered;
+    // taking out only the stretch between the two leaves the figure a little
+    // high, never low.
+    const int64_t seen = Ticks();
+    drv::PressDialogButton(box, IDOK);
+    const int64_t answered = Ticks();
+
+    HWND window = nullptr;
+    if (!WaitShort([&] { return (window = drv::FindTopWindow(pid, win32::kWindowClass, nullptr)) != nullptr; },
+                   30000)) {
+        process.Kill();
+        throw std::runtime_error("the main window did not come up");
+    }
+    HWND tree = GetDlgItem(window, win32::kTreeView1Id);
+    HWND status = GetDlgItem(window, win32::kStatusBar1Id);
+    // "Ready" shows once before the first population as well: the tree is
+    // read first, so a filled tree and "Ready" after it mean the population
+    // has ended. The program answers neither while it populates.
+    if (!WaitShort(
+            [&] {
+                return SendMessageW(tree, TVM_GETCOUNT, 0, 0) > 0 && drv::StatusText(status, 1) == L"Ready";
+            },
+            60000)) {
+        process.Kill();
+        throw std::runtime_error("the program did not reach \"Ready\"");
+    }
+    const int64_t ready = Ticks();
+
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof(memory);
+    if (!GetProcessMemoryInfo(process.Handle(), &memory, sizeof(memory))) memory.PeakWorkingSetSize = 0;
+
+    drv::ClickButton(GetDlgItem(window, win32::kCommand3Id));
+    if (!process.WaitForExit(drv::Milliseconds(10000))) {
+        process.Kill();
+        throw std::runtime_error("Cancel did not end the program");
+    }
+    return {TicksToMs(ready - start) - TicksToMs(answered - seen), TicksToMs(answered - seen),
+            static_cast<double>(memory.PeakWorkingSetSize) / (1024.0 * 1024.0)};
+}
+
+StartupRow MeasureStartup(const std::wstring& exe, size_t seeded, size_t runs) {
+    StartupRow row;
+    row.seeded = seeded;
+    row.runs = runs;
+    std::vector<double> ready, disclaimer;
+    for (size_t i = 0; i < runs; ++i) {
+        const StartupRun run = MeasureOneStartup(exe);
+        ready.push_back(run.readyMs);
+        disclaimer.push_back(run.disclaimerMs);
+        row.peakWorkingSetMb = std::max(row.peakWorkingSetMb, run.peakMb);
+    }
+    row.readyMs = Median(ready);
+    row.disclaimerMs = Median(disclaimer);
+    return row;
+}
+
+// ---- The run ---------------------------------------------------------------------
+
+void Log(const std::string& text) {
+    std::cerr << text << std::endl;
+}
+
+Results Run(const Options& options) {
+    const Sizes sizes = options.tiny ? Sizes{{10}, 10, 1, 10, 1, 1} : Sizes{{100, 1000, 10000}, 1000, 20, 1000, 9, 3};
+    Results results;
+    results.tiny = options.tiny;
+    results.machine = DescribeMachine();
+    results.platform = DescribePlatform();
+
+    // A machine of our own making: what an earlier run left goes first.
+    const size_t largest = sizes.population.back();
+    RemoveUninstallEntries(largest);
+    DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE", L"Clearstrand Bench");
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        RemoveCatalogKeys(hive);
+        SeedCatalogKeys(hive);
+    }
+
+    BenchForm bench;
+    size_t seeded = 0;
+    for (const size_t n : sizes.population) {
+        Log("seeding " + std::to_string(n) + " uninstall entries");
+        SeedUninstallEntries(seeded, n);
+        seeded = n;
+        Log("population, N = " + std::to_string(n));
+        results.population.push_back(MeasurePopulation(bench, n, sizes.populationRuns(n)));
+        if (n == sizes.startupN && !options.exe.empty()) {
+            Log("start-up, N = " + std::to_string(n));
+            results.startup.push_back(MeasureStartup(options.exe, n, sizes.startupRuns));
+        }
+    }
+
+    Form1& form = bench.form();
+    Log("removal: a key found nowhere");
+    results.removal.push_back(MeasureTakenNode(bench, "CheckRegistryKey, key found nowhere", 0, sizes.removalRuns,
+                                               [&] { form.CheckRegistryKey(kAbsentKey); }));
+    const auto checkSoftware = [&] {
+        results.removal.push_back(MeasureTakenNode(
+            bench, "CheckSoftwareInstall, M = " + std::to_string(CountInstalledProducts()) + ", no match",
+            CountInstalledProducts(), sizes.removalRuns, [&] { form.CheckSoftwareInstall(kAbsentProduct); }));
+    };
+    Log("removal: no product of that name, M = " + std::to_string(CountInstalledProducts()));
+    checkSoftware();
+    if (!options.msiDir.empty()) {
+        Log("installing " + std::to_string(sizes.products) + " products");
+        for (size_t i = 1; i <= sizes.products; ++i) {
+            const std::wstring msi = options.msiDir + L"\\" + ProductFile(i);
+            if (RunAndWait(L"msiexec /i \"" + msi + L"\" /qn") != 0)
+                throw std::runtime_error("msiexec could not install " + Narrow(msi));
+        }
+        Log("removal: no product of that name, M = " + std::to_string(CountInstalledProducts()));
+        checkSoftware();
+    }
+    Log("removal: a " + std::to_string(sizes.subtreeKeys) + "-key subtree");
+    results.removal.push_back(MeasureSubtreeDelete(bench, sizes.subtreeKeys, sizes.removalRuns > 1 ? 5 : 1));
+
+    // Leave the machine's registry as it was found; the products stay.
+    RemoveUninstallEntries(largest);
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) RemoveCatalogKeys(hive);
+
+    results.targets = JudgeTargets(results);
+    return results;
+}
+
+std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        const auto value = [&]() -> std::wstring {
+            if (i + 1 >= argc) throw std::runtime_error("missing value after " + Narrow(arg));
+            return WindowsPath(argv[++i]);
+        };
+        if (arg == L"--tiny") options.tiny = true;
+        else if (arg == L"--exe") options.exe = value();
+        else if (arg == L"--msi-dir") options.msiDir = value();
+        else if (arg == L"--out") options.out = value();
+        else if (arg == L"--table") options.table = value();
+        else return std::nullopt;
+    }
+    if (options.out.empty()) return std::nullopt;
+    return options;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    try {
+        const auto options = ParseOptions(argc, argv);
+        if (!options) {
+            std::cerr << "usage: clearstrand_bench --out FILE.json [--table FILE.txt] [--exe CLEARSTRAND_EXE]\n"
+                         "                         [--msi-dir DIR] [--tiny]\n";
+            return 2;
+        }
+        INITCOMMONCONTROLSEX controls{sizeof(controls),
+                                      ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&controls);
+
+        const Results results = Run(*options);
+        const std::string table = ToTable(results);
+        std::cout << table;
+        std::ofstream(options->out.c_str(), std::ios::binary) << ToJson(results);
+        if (!options->table.empty()) std::ofstream(options->table.c_str(), std::ios::binary) << table;
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "benchmark failed: " << e.what() << std::endl;
+        return 1;
+    }
+}

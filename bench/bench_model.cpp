@@ -1,0 +1,250 @@
+#include "bench_model.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+
+namespace clearstrand::bench {
+
+namespace {
+
+std::u16string Ascii(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
+std::string Padded(size_t value, int width) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof(buffer), "%0*zu", width, value);
+    return buffer;
+}
+
+std::string Fixed(double value, int decimals) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof(buffer), "%.*f", decimals, value);
+    return buffer;
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char buffer[8];
+                std::snprintf(buffer, sizeof(buffer), "\\u%04x", static_cast<unsigned>(c));
+                out += buffer;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+// Numbers as JSON takes them: a fixed number of decimals, no exponent.
+std::string JsonNumber(double value) {
+    return Fixed(value, 3);
+}
+
+// A line of a text table: each cell right-aligned in its column, the first
+// left-aligned.
+std::string Row(const std::vector<std::string>& cells, const std::vector<size_t>& widths) {
+    std::string line;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const size_t width = i < widths.size() ? widths[i] : 0;
+        const std::string pad(cells[i].size() < width ? width - cells[i].size() : 0, ' ');
+        line += i == 0 ? cells[i] + pad : "  " + pad + cells[i];
+    }
+    return line + "\n";
+}
+
+std::string Table(const std::vector<std::vector<std::string>>& rows) {
+    std::vector<size_t> widths;
+    for (const auto& row : rows) {
+        widths.resize(std::max(widths.size(), row.size()));
+        for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+    }
+    std::string out;
+    for (const auto& row : rows) out += Row(row, widths);
+    return out;
+}
+
+std::string Ms(double value) {
+    return value < 0 ? "-" : Fixed(value, value < 10 ? 2 : 1);
+}
+
+}  // namespace
+
+SeedEntry UninstallEntry(size_t index) {
+    const std::string number = Padded(index, 5);
+    SeedEntry entry;
+    entry.keyName = Ascii("BenchEntry" + number);
+    if (index % 10 == 0) {
+        // Families in turn; each name is unique, since product nodes are
+        // keyed by their DisplayName.
+        switch ((index / 10) % 3) {
+        case 0:
+            entry.displayName = Ascii("Veltramark 2005 Add-in " + number);
+            entry.displayVersion = u"13.0." + Ascii(std::to_string(index % 1000));
+            break;
+        case 1:
+            entry.displayName = Ascii("Planoview 2003 Sheet " + number);
+            entry.displayVersion = u"3.1";
+            break;
+        default:
+            entry.displayName = Ascii("Tracemill 14 Plug-in " + number);
+            entry.displayVersion = u"14.2";
+            break;
+        }
+    } else {
+        entry.displayName = Ascii("Bench Tool " + number);
+        entry.displayVersion = u"1." + Ascii(std::to_string(index % 100));
+    }
+    entry.installLocation = u"C:\\Program Files (x86)\\" + entry.displayName;
+    return entry;
+}
+
+std::vector<std::u16string> SubtreePaths(const std::u16string& root, size_t count) {
+    std::vector<std::u16string> paths;
+    if (count == 0) return paths;
+    paths.reserve(count);
+    paths.push_back(root);
+    // Breadth first: the children of paths[parent] are added before those of
+    // paths[parent + 1].
+    for (size_t parent = 0; paths.size() < count; ++parent) {
+        for (int child = 0; child < 10 && paths.size() < count; ++child)
+            paths.push_back(paths[parent] + u"\\Key" + Ascii(std::to_string(child)));
+    }
+    return paths;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+std::vector<Target> JudgeTargets(const Results& results) {
+    std::vector<Target> targets;
+    const PopulationRow* at1000 = nullptr;
+    const PopulationRow* at10000 = nullptr;
+    for (const auto& row : results.population) {
+        if (row.seeded == 1000) at1000 = &row;
+        if (row.seeded == 10000) at10000 = &row;
+    }
+    if (at1000 && at1000->floorMs > 0)
+        targets.push_back({"Population N=1000 / direct-API floor", at1000->wmiMs / at1000->floorMs, 3, "x"});
+    if (at1000 && at10000 && at1000->wmiMs > 0)
+        targets.push_back({"Population N=10000 / N=1000", at10000->wmiMs / at1000->wmiMs, 10, "x"});
+    for (const auto& row : results.removal) {
+        if (row.size == 1000 && row.floorMs > 0)
+            targets.push_back({"Delete 1000-key subtree / RegDeleteTreeW", row.ms / row.floorMs, 5, "x"});
+    }
+    for (const auto& row : results.startup) {
+        if (row.seeded != 1000) continue;
+        targets.push_back({"Start-up to Ready, N=1000", row.readyMs, 2000, "ms"});
+        targets.push_back({"Peak working set", row.peakWorkingSetMb, 32, "MB"});
+    }
+    return targets;
+}
+
+std::string ToJson(const Results& results) {
+    std::ostringstream out;
+    out << "{\n  \"machine\": " << JsonString(results.machine)
+        << ",\n  \"platform\": " << JsonString(results.platform)
+        << ",\n  \"tiny\": " << (results.tiny ? "true" : "false") << ",\n  \"population\": [";
+    for (size_t i = 0; i < results.population.size(); ++i) {
+        const auto& r = results.population[i];
+        out << (i ? "," : "") << "\n    {\"seeded\": " << r.seeded << ", \"entries\": " << r.entries
+            << ", \"nodes\": " << r.nodes << ", \"runs\": " << r.runs
+            << ", \"populate_ms\": " << JsonNumber(r.wmiMs) << ", \"floor_ms\": " << JsonNumber(r.floorMs)
+            << ", \"ratio\": " << JsonNumber(r.floorMs > 0 ? r.wmiMs / r.floorMs : 0)
+            << ", \"profile\": {\"connect_ms\": " << JsonNumber(r.connectMs)
+            << ", \"enumkey_calls\": " << r.enumKeyCalls << ", \"enumkey_ms\": " << JsonNumber(r.enumKeyMs)
+            << ", \"getstringvalue_calls\": " << r.getStringValueCalls
+            << ", \"getstringvalue_ms\": " << JsonNumber(r.getStringValueMs)
+            << ", \"rest_ms\": " << JsonNumber(r.restMs) << "}}";
+    }
+    out << "\n  ],\n  \"removal\": [";
+    for (size_t i = 0; i < results.removal.size(); ++i) {
+        const auto& r = results.removal[i];
+        out << (i ? "," : "") << "\n    {\"name\": " << JsonString(r.name) << ", \"size\": " << r.size
+            << ", \"runs\": " << r.runs << ", \"ms\": " << JsonNumber(r.ms);
+        if (r.floorMs >= 0)
+            out << ", \"floor\": " << JsonString(r.floorName) << ", \"floor_ms\": " << JsonNumber(r.floorMs)
+                << ", \"ratio\": " << JsonNumber(r.floorMs > 0 ? r.ms / r.floorMs : 0);
+        out << ", \"profile\": {\"connections\": " << r.connections
+            << ", \"connect_ms\": " << JsonNumber(r.connectMs) << ", \"provider_calls\": " << r.providerCalls
+            << ", \"provider_ms\": " << JsonNumber(r.providerMs) << "}}";
+    }
+    out << "\n  ],\n  \"startup\": [";
+    for (size_t i = 0; i < results.startup.size(); ++i) {
+        const auto& r = results.startup[i];
+        out << (i ? "," : "") << "\n    {\"seeded\": " << r.seeded << ", \"runs\": " << r.runs
+            << ", \"ready_ms\": " << JsonNumber(r.readyMs) << ", \"disclaimer_ms\": " << JsonNumber(r.disclaimerMs)
+            << ", \"peak_working_set_mb\": " << JsonNumber(r.peakWorkingSetMb) << "}";
+    }
+    out << "\n  ],\n  \"targets\": [";
+    for (size_t i = 0; i < results.targets.size(); ++i) {
+        const auto& t = results.targets[i];
+        out << (i ? "," : "") << "\n    {\"name\": " << JsonString(t.name) << ", \"measured\": "
+            << JsonNumber(t.measured) << ", \"limit\": " << JsonNumber(t.limit) << ", \"unit\": "
+            << JsonString(t.unit) << ", \"met\": " << (t.met() ? "true" : "false") << "}";
+    }
+    out << "\n  ]\n}\n";
+    return out.str();
+}
+
+std::string ToTable(const Results& results) {
+    std::string out = "Machine:  " + results.machine + "\nPlatform: " + results.platform + "\n";
+    if (results.tiny) out += "Tiny run: sizes too small for the figures to mean anything.\n";
+
+    out += "\nPopulation (PopulateTreeview through WMI into the tree view; median ms)\n";
+    std::vector<std::vector<std::string>> rows{{"N", "entries", "nodes", "runs", "Populate", "Win32 floor",
+                                                "ratio", "| connect", "EnumKey", "GetStringValue", "rest"}};
+    for (const auto& r : results.population) {
+        rows.push_back({std::to_string(r.seeded), std::to_string(r.entries), std::to_string(r.nodes),
+                        std::to_string(r.runs), Ms(r.wmiMs), Ms(r.floorMs),
+                        r.floorMs > 0 ? Fixed(r.wmiMs / r.floorMs, 2) + "x" : "-", "| " + Ms(r.connectMs),
+                        std::to_string(r.enumKeyCalls) + " / " + Ms(r.enumKeyMs),
+                        std::to_string(r.getStringValueCalls) + " / " + Ms(r.getStringValueMs), Ms(r.restMs)});
+    }
+    out += Table(rows);
+
+    out += "\nRemoval (one taken node; median ms)\n";
+    rows = {{"operation", "runs", "ms", "floor", "floor ms", "ratio", "| connections", "provider calls"}};
+    for (const auto& r : results.removal) {
+        rows.push_back({r.name, std::to_string(r.runs), Ms(r.ms), r.floorMs >= 0 ? r.floorName : "-",
+                        Ms(r.floorMs), r.floorMs > 0 ? Fixed(r.ms / r.floorMs, 2) + "x" : "-",
+                        "| " + std::to_string(r.connections) + " / " + Ms(r.connectMs),
+                        std::to_string(r.providerCalls) + " / " + Ms(r.providerMs)});
+    }
+    out += Table(rows);
+
+    out += "\nStart-up (process creation to \"Ready\", disclaimer time taken out)\n";
+    rows = {{"N", "runs", "to Ready ms", "disclaimer ms", "peak working set MB"}};
+    for (const auto& r : results.startup) {
+        rows.push_back({std::to_string(r.seeded), std::to_string(r.runs), Ms(r.readyMs), Ms(r.disclaimerMs),
+                        Fixed(r.peakWorkingSetMb, 1)});
+    }
+    out += Table(rows);
+
+    if (!results.targets.empty()) {
+        out += "\nTargets\n";
+        rows = {{"target", "measured", "limit", ""}};
+        for (const auto& t : results.targets) {
+            rows.push_back({t.name, Fixed(t.measured, 2) + " " + t.unit, Fixed(t.limit, 0) + " " + t.unit,
+                            t.met() ? "met" : "MISSED"});
+        }
+        out += Table(rows);
+    }
+    return out;
+}
+
+}  // namespace clearstrand::bench

@@ -1,0 +1,103 @@
+#pragma once
+
+// The portable half of the benchmark: what machine it builds, how it sums up
+// its timings and how it writes them. Nothing here touches the platform.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace clearstrand::bench {
+
+// One uninstall entry as it is written to the registry.
+struct SeedEntry {
+    std::u16string keyName;
+    std::u16string displayName;
+    std::u16string displayVersion;
+    std::u16string installLocation;
+};
+
+// Entry `index` of a benchmark machine. Every tenth entry matches a catalog
+// rule (flagship, Planoview and editor in turn); the others match none. Each
+// entry depends on its index only, so a machine grows from N to 10 N by
+// adding the entries N..10 N - 1.
+SeedEntry UninstallEntry(size_t index);
+
+// The release keys whose presence the matching entries need.
+inline constexpr char16_t kMatchedFlagshipRelease[] = u"Veltramark 2005";
+inline constexpr char16_t kMatchedPlanoviewRelease[] = u"p2003";
+
+// Paths of a subtree of exactly `count` keys below and including `root`,
+// parents before children: ten children per key, filled level by level.
+std::vector<std::u16string> SubtreePaths(const std::u16string& root, size_t count);
+
+// The middle value (mean of the two middle ones for an even count); 0 for
+// none.
+double Median(std::vector<double> values);
+
+// ---- Results ------------------------------------------------------------------
+
+struct PopulationRow {
+    size_t seeded = 0;         // N, the entries the benchmark wrote
+    size_t entries = 0;        // uninstall entries the machine has, ours and Wine's
+    size_t nodes = 0;          // tree nodes after a run
+    size_t runs = 0;
+    double wmiMs = 0;          // PopulateTreeview, median
+    double floorMs = 0;        // the same registry work through the Win32 API, median
+    // One separately profiled run: where PopulateTreeview's time goes.
+    double connectMs = 0;
+    size_t enumKeyCalls = 0;
+    double enumKeyMs = 0;
+    size_t getStringValueCalls = 0;
+    double getStringValueMs = 0;
+    double restMs = 0;         // tree control, core and message pumping
+};
+
+struct RemovalRow {
+    std::string name;          // what was measured
+    std::string floorName;     // the direct-API counterpart, if any
+    size_t size = 0;           // M products, or keys in the subtree
+    size_t runs = 0;
+    double ms = 0;             // median
+    double floorMs = -1;       // the direct-API figure, when there is one
+    // Calls of one profiled run.
+    size_t connections = 0;
+    double connectMs = 0;
+    size_t providerCalls = 0;
+    double providerMs = 0;
+};
+
+struct StartupRow {
+    size_t seeded = 0;
+    size_t runs = 0;
+    double readyMs = 0;            // median, disclaimer time taken out
+    double disclaimerMs = 0;       // median time the disclaimer was up (as seen)
+    double peakWorkingSetMb = 0;   // largest of the runs
+};
+
+struct Target {
+    std::string name;
+    double measured = 0;
+    double limit = 0;
+    std::string unit;
+    bool met() const { return measured <= limit; }
+};
+
+struct Results {
+    std::string machine;           // CPU, cores, memory as the program sees them
+    std::string platform;          // Windows version string or Wine's
+    bool tiny = false;
+    std::vector<PopulationRow> population;
+    std::vector<RemovalRow> removal;
+    std::vector<StartupRow> startup;
+    std::vector<Target> targets;
+};
+
+// The targets that these results can be judged against (sizes that were
+// not run give no target).
+std::vector<Target> JudgeTargets(const Results& results);
+
+std::string ToJson(const Results& results);
+std::string ToTable(const Results& results);
+
+}  // namespace clearstrand::bench

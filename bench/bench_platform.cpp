@@ -1,0 +1,312 @@
+#include "bench_platform.h"
+
+#include <stdexcept>
+
+#include "discovery/catalog.h"
+
+namespace clearstrand::bench {
+
+namespace {
+
+std::wstring Wide(std::u16string_view text) {
+    return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string out;
+    for (const wchar_t c : text) out += c < 128 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+void Check(LSTATUS code, const std::wstring& what) {
+    if (code != ERROR_SUCCESS)
+        throw std::runtime_error(Narrow(what) + " failed with code " + std::to_string(code));
+}
+
+const wchar_t* HiveName(HKEY hive) {
+    return hive == HKEY_LOCAL_MACHINE ? L"HKLM\\" : L"HKCU\\";
+}
+
+class OpenKey {
+public:
+    OpenKey(HKEY hive, const std::wstring& path, REGSAM access) {
+        ok_ = RegOpenKeyExW(hive, path.c_str(), 0, access | ViewOf(hive), &key_) == ERROR_SUCCESS;
+    }
+    ~OpenKey() {
+        if (ok_) RegCloseKey(key_);
+    }
+    OpenKey(const OpenKey&) = delete;
+    OpenKey& operator=(const OpenKey&) = delete;
+
+    explicit operator bool() const { return ok_; }
+    HKEY get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+    bool ok_ = false;
+};
+
+// RegEnumKeyExW to the end; an absent key lists nothing.
+std::vector<std::wstring> Subkeys(HKEY hive, const std::wstring& path) {
+    std::vector<std::wstring> names;
+    const OpenKey key(hive, path, KEY_ENUMERATE_SUB_KEYS);
+    if (!key) return names;
+    wchar_t name[256];  // the longest key name the registry allows, and its null
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, length);
+    }
+    return names;
+}
+
+// RegGetValueW into a stack buffer, grown on the rare long value.
+std::wstring ReadString(HKEY parent, const wchar_t* subkey, const wchar_t* value) {
+    wchar_t buffer[512];
+    DWORD size = sizeof(buffer);
+    LSTATUS code = RegGetValueW(parent, subkey, value, RRF_RT_REG_SZ, nullptr, buffer, &size);
+    if (code == ERROR_SUCCESS) return std::wstring(buffer, size / sizeof(wchar_t) - 1);
+    if (code != ERROR_MORE_DATA) return std::wstring();
+    std::wstring text(size / sizeof(wchar_t), L'\0');
+    code = RegGetValueW(parent, subkey, value, RRF_RT_REG_SZ, nullptr, text.data(), &size);
+    if (code != ERROR_SUCCESS) return std::wstring();
+    text.resize(size / sizeof(wchar_t) - 1);
+    return text;
+}
+
+class ProfilingProvider final : public RegistryProvider {
+public:
+    ProfilingProvider(std::unique_ptr<RegistryProvider> inner, CallProfile& profile)
+        : inner_(std::move(inner)), profile_(profile) {}
+
+    int32_t EnumKey(int32_t hive, const std::u16string& path, std::vector<std::u16string>& names) override {
+        const int64_t start = Ticks();
+        const auto account = [&] {
+            ++profile_.enumKeyCalls;
+            profile_.enumKeyTicks += Ticks() - start;
+        };
+        try {
+            const int32_t code = inner_->EnumKey(hive, path, names);
+            account();
+            return code;
+        } catch (...) {
+            account();
+            throw;
+        }
+    }
+    int32_t GetStringValue(int32_t hive, const std::u16string& path, const std::u16string& valueName,
+                           std::u16string& value) override {
+        const int64_t start = Ticks();
+        const auto account = [&] {
+            ++profile_.getStringValueCalls;
+            profile_.getStringValueTicks += Ticks() - start;
+        };
+        try {
+            const int32_t code = inner_->GetStringValue(hive, path, valueName, value);
+            account();
+            return code;
+        } catch (...) {
+            account();
+            throw;
+        }
+    }
+    int32_t DeleteKey(int32_t hive, const std::u16string& path) override {
+        const int64_t start = Ticks();
+        const auto account = [&] {
+            ++profile_.deleteKeyCalls;
+            profile_.deleteKeyTicks += Ticks() - start;
+        };
+        try {
+            const int32_t code = inner_->DeleteKey(hive, path);
+            account();
+            return code;
+        } catch (...) {
+            account();
+            throw;
+        }
+    }
+
+private:
+    std::unique_ptr<RegistryProvider> inner_;
+    CallProfile& profile_;
+};
+
+class ProfilingServices final : public ManagementServices {
+public:
+    ProfilingServices(std::unique_ptr<ManagementServices> inner, CallProfile& profile)
+        : inner_(std::move(inner)), profile_(profile) {}
+
+    ProductCollection ExecQuery(const std::u16string& query) override {
+        const int64_t start = Ticks();
+        ProductCollection products = inner_->ExecQuery(query);
+        ++profile_.queryCalls;
+        profile_.queryTicks += Ticks() - start;
+        return products;
+    }
+
+private:
+    std::unique_ptr<ManagementServices> inner_;
+    CallProfile& profile_;
+};
+
+}  // namespace
+
+int64_t Ticks() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+double TicksToMs(int64_t ticks) {
+    static const double frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return static_cast<double>(f.QuadPart);
+    }();
+    return static_cast<double>(ticks) * 1000.0 / frequency;
+}
+
+REGSAM ViewOf(HKEY hive) {
+    return hive == HKEY_LOCAL_MACHINE ? KEY_WOW64_32KEY : 0;
+}
+
+void CreateKey(HKEY hive, const std::wstring& path) {
+    HKEY key = nullptr;
+    Check(RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | ViewOf(hive), nullptr, &key,
+                          nullptr),
+          std::wstring(L"RegCreateKeyExW ") + HiveName(hive) + path);
+    RegCloseKey(key);
+}
+
+void SetString(HKEY key, const wchar_t* name, const std::u16string& value) {
+    Check(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                         static_cast<DWORD>((value.size() + 1) * sizeof(char16_t))),
+          std::wstring(L"RegSetValueExW ") + name);
+}
+
+void DeleteTree(HKEY hive, const std::wstring& parent, const std::wstring& name) {
+    const OpenKey key(hive, parent, KEY_ALL_ACCESS);
+    if (key) RegDeleteTreeW(key.get(), name.c_str());
+}
+
+bool KeyExists(HKEY hive, const std::wstring& path) {
+    const OpenKey key(hive, path, KEY_READ);
+    return static_cast<bool>(key);
+}
+
+void SeedCatalogKeys(HKEY hive) {
+    for (const auto name : catalog::kMiscKeys) CreateKey(hive, L"SOFTWARE\\" + Wide(name));
+    for (const auto& family : catalog::kFamilies)
+        for (const auto release : family.releases) CreateKey(hive, Wide(family.container) + L"\\" + Wide(release));
+}
+
+void RemoveCatalogKeys(HKEY hive) {
+    for (const auto name : catalog::kMiscKeys) DeleteTree(hive, L"SOFTWARE", Wide(name));
+    for (const auto& family : catalog::kFamilies) DeleteTree(hive, L"SOFTWARE", Wide(family.trigger));
+}
+
+void SeedUninstallEntries(size_t from, size_t to) {
+    const std::wstring root = Wide(catalog::kUninstallRoot);
+    for (size_t i = from; i < to; ++i) {
+        const SeedEntry entry = UninstallEntry(i);
+        HKEY key = nullptr;
+        const std::wstring path = root + L"\\" + Wide(entry.keyName);
+        Check(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                              nullptr, &key, nullptr),
+              L"RegCreateKeyExW HKLM\\" + path);
+        SetString(key, L"DisplayName", entry.displayName);
+        SetString(key, L"DisplayVersion", entry.displayVersion);
+        SetString(key, L"InstallLocation", entry.installLocation);
+        RegCloseKey(key);
+    }
+}
+
+void RemoveUninstallEntries(size_t count) {
+    const OpenKey root(HKEY_LOCAL_MACHINE, Wide(catalog::kUninstallRoot), KEY_ALL_ACCESS);
+    if (!root) return;
+    for (size_t i = 0; i < count; ++i) RegDeleteTreeW(root.get(), Wide(UninstallEntry(i).keyName).c_str());
+}
+
+void SeedSubtree(const std::wstring& root, size_t count) {
+    for (const auto& path : SubtreePaths(std::u16string(root.begin(), root.end()), count))
+        CreateKey(HKEY_LOCAL_MACHINE, Wide(path));
+}
+
+size_t DirectPopulationReads() {
+    std::vector<std::wstring> kept;  // what the reads gave, as population keeps it
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        for (const auto& name : Subkeys(hive, L"SOFTWARE")) {
+            if (name == L"Veltramark" || name == L"Planoview") {
+                for (auto& release : Subkeys(hive, L"SOFTWARE\\" + name)) kept.push_back(std::move(release));
+            }
+        }
+    }
+    const std::wstring rootPath = Wide(catalog::kUninstallRoot);
+    const std::vector<std::wstring> entries = Subkeys(HKEY_LOCAL_MACHINE, rootPath);
+    const OpenKey root(HKEY_LOCAL_MACHINE, rootPath, KEY_READ);
+    kept.reserve(kept.size() + entries.size() * 3);
+    for (const auto& entry : entries) {
+        kept.push_back(ReadString(root.get(), entry.c_str(), L"DisplayName"));
+        kept.push_back(ReadString(root.get(), entry.c_str(), L"DisplayVersion"));
+        kept.push_back(ReadString(root.get(), entry.c_str(), L"InstallLocation"));
+    }
+    return entries.size();
+}
+
+std::unique_ptr<RegistryProvider> ProfilingManagementService::GetRegistryProvider(const std::u16string& moniker) {
+    if (!on_) return inner_->GetRegistryProvider(moniker);
+    const int64_t start = Ticks();
+    auto provider = inner_->GetRegistryProvider(moniker);
+    ++profile_.connections;
+    profile_.connectTicks += Ticks() - start;
+    return std::make_unique<ProfilingProvider>(std::move(provider), profile_);
+}
+
+std::unique_ptr<ManagementServices> ProfilingManagementService::GetServices(const std::u16string& moniker) {
+    if (!on_) return inner_->GetServices(moniker);
+    const int64_t start = Ticks();
+    auto services = inner_->GetServices(moniker);
+    ++profile_.connections;
+    profile_.connectTicks += Ticks() - start;
+    return std::make_unique<ProfilingServices>(std::move(services), profile_);
+}
+
+std::string DescribeMachine() {
+    std::string cpu = "unknown processor";
+    wchar_t name[256];
+    DWORD size = sizeof(name);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0",
+                     L"ProcessorNameString", RRF_RT_REG_SZ, nullptr, name, &size) == ERROR_SUCCESS)
+        cpu = Narrow(name);
+    SYSTEM_INFO info{};
+    GetNativeSystemInfo(&info);
+    MEMORYSTATUSEX memory{};
+    memory.dwLength = sizeof(memory);
+    GlobalMemoryStatusEx(&memory);
+    return cpu + ", " + std::to_string(info.dwNumberOfProcessors) + " logical processors, " +
+           std::to_string((memory.ullTotalPhys + (1ull << 29)) >> 30) + " GB memory";
+}
+
+std::string DescribePlatform() {
+    using WineVersionFn = const char*(__cdecl*)();
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto wineVersion = ntdll ? reinterpret_cast<WineVersionFn>(
+                                         reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")))
+                                   : nullptr;
+    if (wineVersion) return std::string("Wine ") + wineVersion();
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+    GetVersionExW(&version);
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+    return "Windows " + std::to_string(version.dwMajorVersion) + "." + std::to_string(version.dwMinorVersion) +
+           " build " + std::to_string(version.dwBuildNumber);
+}
+
+}  // namespace clearstrand::bench

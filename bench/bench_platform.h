@@ -1,0 +1,101 @@
+#pragma once
+
+// The Windows half of the benchmark's tooling: a clock, the registry seeds
+// written with the Win32 API, the direct-API floors, and a management service
+// that counts and times what passes through it.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench_model.h"
+#include "platform/management.h"
+
+namespace clearstrand::bench {
+
+// ---- Clock --------------------------------------------------------------------
+
+int64_t Ticks();
+double TicksToMs(int64_t ticks);
+
+// ---- Registry seeds -------------------------------------------------------------
+
+// HKEY_LOCAL_MACHINE is seeded and read in its 32-bit view, where the program
+// looks; HKEY_CURRENT_USER has only one.
+REGSAM ViewOf(HKEY hive);
+
+// Raises std::runtime_error naming the key when the call fails.
+void CreateKey(HKEY hive, const std::wstring& path);
+void SetString(HKEY key, const wchar_t* name, const std::u16string& value);
+void DeleteTree(HKEY hive, const std::wstring& parent, const std::wstring& name);
+bool KeyExists(HKEY hive, const std::wstring& path);
+
+// The catalog's keys in one hive: the six miscellaneous keys and both
+// families' eight releases.
+void SeedCatalogKeys(HKEY hive);
+void RemoveCatalogKeys(HKEY hive);
+// Uninstall entries [from, to) of the benchmark machine.
+void SeedUninstallEntries(size_t from, size_t to);
+void RemoveUninstallEntries(size_t count);
+// A subtree of `count` keys at `root` (relative to HKEY_LOCAL_MACHINE).
+void SeedSubtree(const std::wstring& root, size_t count);
+
+// ---- Floors ----------------------------------------------------------------------
+
+// The registry work of one population through the Win32 API: the same
+// listings of SOFTWARE and the containers in both hives, the listing of the
+// uninstall root, and three value reads per entry. Returns the entries read.
+size_t DirectPopulationReads();
+
+// ---- Profiling -------------------------------------------------------------------
+
+struct CallProfile {
+    size_t connections = 0;
+    int64_t connectTicks = 0;
+    size_t enumKeyCalls = 0;
+    int64_t enumKeyTicks = 0;
+    size_t getStringValueCalls = 0;
+    int64_t getStringValueTicks = 0;
+    size_t deleteKeyCalls = 0;
+    int64_t deleteKeyTicks = 0;
+    size_t queryCalls = 0;
+    int64_t queryTicks = 0;
+
+    size_t ProviderCalls() const { return enumKeyCalls + getStringValueCalls + deleteKeyCalls + queryCalls; }
+    int64_t ProviderTicks() const { return enumKeyTicks + getStringValueTicks + deleteKeyTicks + queryTicks; }
+};
+
+// Forwards to `inner`. While profiling is on, every connection and call is
+// counted and timed; while it is off the inner objects are handed out as they
+// are, so the timed runs pay nothing for it.
+class ProfilingManagementService final : public ManagementService {
+public:
+    explicit ProfilingManagementService(std::unique_ptr<ManagementService> inner) : inner_(std::move(inner)) {}
+
+    void Start() {
+        profile_ = {};
+        on_ = true;
+    }
+    CallProfile Stop() {
+        on_ = false;
+        return profile_;
+    }
+
+    std::unique_ptr<RegistryProvider> GetRegistryProvider(const std::u16string& moniker) override;
+    std::unique_ptr<ManagementServices> GetServices(const std::u16string& moniker) override;
+
+private:
+    std::unique_ptr<ManagementService> inner_;
+    CallProfile profile_;
+    bool on_ = false;
+};
+
+// ---- Machine ---------------------------------------------------------------------
+
+std::string DescribeMachine();
+std::string DescribePlatform();
+
+}  // namespace clearstrand::bench
