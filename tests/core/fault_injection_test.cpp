@@ -306,14 +306,28 @@ public:
         std::mt19937_64 rng(seed);
         TreeNodes& nodes = platform.tree.Nodes();
         const int32_t count = nodes.Count();
-        if (std::uniform_int_distribution<int>(0, 99)(rng) < 12) {
+        if (std::uniform_int_distribution<int>(0, 99)(rng) < 15) {
             platform.tree.UserToggle(nodes.Item(1));
-        } else {
-            const int toggles = std::uniform_int_distribution<int>(1, 4)(rng);
-            for (int i = 0; i < toggles; ++i) {
-                platform.tree.UserToggle(nodes.Item(std::uniform_int_distribution<int32_t>(1, count)(rng)));
-            }
+            return Collect();
         }
+        // Mostly leaves: products and keys, each without what is above it.
+        std::vector<int32_t> leaves;
+        for (int32_t i = 1; i <= count; ++i) {
+            if (nodes.Item(i).Children() == 0) leaves.push_back(i);
+        }
+        const int toggles = std::uniform_int_distribution<int>(1, 4)(rng);
+        for (int i = 0; i < toggles; ++i) {
+            const bool leaf = !leaves.empty() && std::uniform_int_distribution<int>(0, 99)(rng) < 75;
+            const int32_t index = leaf ? leaves[std::uniform_int_distribution<size_t>(0, leaves.size() - 1)(rng)]
+                                       : std::uniform_int_distribution<int32_t>(1, count)(rng);
+            platform.tree.UserToggle(nodes.Item(index));
+        }
+        Collect();
+    }
+
+    void Collect() {
+        TreeNodes& nodes = platform.tree.Nodes();
+        const int32_t count = nodes.Count();
         for (int32_t i = 1; i <= count; ++i) {
             if (nodes.Item(i).Checked()) ticked.insert(nodes.Item(i).Key());
         }
@@ -612,8 +626,9 @@ uint64_t BaseSeed() {
 TEST(FaultInjection, EveryFailingCallIsReportedAndNothingUntickedChanges) {
     const bool replay = std::getenv("CLEARSTRAND_SEED") != nullptr;
     const int machines = replay ? 1 : 30;
-    const testing::GeneratorOptions options{.maxSoftwareKeys = 5, .maxContainerKeys = 4, .maxEntries = 5,
-                                            .maxProducts = 4, .files = true};
+    const testing::GeneratorOptions options{.maxSoftwareKeys = 4, .maxContainerKeys = 3, .maxEntries = 5,
+                                            .maxProducts = 5, .files = true, .coherent = true,
+                                            .decoys = true};
     const auto start = std::chrono::steady_clock::now();
     Totals totals;
     for (int m = 0; m < machines && !::testing::Test::HasFailure(); ++m) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <set>
 #include <string>
@@ -136,6 +137,12 @@ struct GeneratorOptions {
     int maxEntries = 9;
     int maxProducts = 6;
     bool files = true;
+    // Entries that match a release key the machine has, so that the tree
+    // holds products to tick.
+    bool coherent = false;
+    // Near-misses beside catalog keys: the same name with a trailing space,
+    // a prefix, a letter more or less, and in other case in the other hive.
+    bool decoys = false;
 };
 
 class MachineGenerator {
@@ -143,6 +150,7 @@ public:
     explicit MachineGenerator(uint64_t seed) : rng_(seed) {}
 
     Machine Generate(const GeneratorOptions& options = {}) {
+        options_ = options;
         Machine m;
         m.deleteKeyRemovesSubtree = Chance(30);
         std::vector<std::u16string> displayNames;
@@ -159,7 +167,24 @@ public:
                 const std::u16string path = software + u"\\" + name;
                 m.keys.push_back({hive, path, {}, {}});
                 const int children = Upto(options.maxContainerKeys);
-                for (int i = 0; i < children; ++i) AddCatalogKey(m, hive, path + u"\\" + ContainerChildName());
+                std::vector<std::u16string> childNames;
+                for (int i = 0; i < children; ++i) {
+                    childNames.push_back(ContainerChildName());
+                    AddCatalogKey(m, hive, path + u"\\" + childNames.back());
+                }
+                if (options.decoys && Chance(40)) {
+                    // The container in other case in the other hive, holding
+                    // release names: nothing may be looked for inside it.
+                    const int32_t other = hive == kHiveLocalMachine ? kHiveCurrentUser : kHiveLocalMachine;
+                    std::u16string near = container;
+                    for (auto& c : near) {
+                        if (c >= u'A' && c <= u'Z') c += 32;
+                    }
+                    if (Chance(50)) near = memory_detail::Fold(container);
+                    for (const auto& child : childNames) {
+                        m.keys.push_back({other, kSoftware + u"\\" + near + u"\\" + child, {}, {}});
+                    }
+                }
             }
             // Catalog names at depths where nothing looks for them.
             if (Chance(30)) m.keys.push_back({hive, AnyCatalogName(), {}, {}});
@@ -175,9 +200,24 @@ public:
             const int32_t hive = Chance(85) ? kHiveLocalMachine : kHiveCurrentUser;
             std::u16string entry = EntryName();
             GenKey key{hive, kUninstallRoot + u"\\" + entry, {}, {}};
-            const std::u16string displayName = DisplayName();
+            std::u16string displayName = DisplayName();
+            std::u16string displayVersion = DisplayVersion();
+            if (options.coherent && Chance(60)) {
+                const VersionRow& rule = Pick(kVersionRows);
+                const std::u16string prefix = rule.namePrefix;
+                displayName = (prefix == u"Veltramar" ? u"Veltramark" : prefix) + u" " + Number(Upto(40)) +
+                              (Chance(30) ? u" SP1" : u"");
+                const std::u16string version = rule.versionPrefix;
+                displayVersion = version + (version.back() == u'.' ? u"0" : u".0");
+                const std::u16string parent = rule.parent;
+                if (parent != u"TML") {
+                    const std::u16string container = prefix == u"Veltramar" ? u"Veltramark" : u"Planoview";
+                    AddCatalogKey(m, Chance(50) ? kHiveLocalMachine : kHiveCurrentUser,
+                                  kSoftware + u"\\" + container + u"\\" + parent);
+                }
+            }
             AddValue(key, u"DisplayName", displayName);
-            AddValue(key, u"DisplayVersion", DisplayVersion());
+            AddValue(key, u"DisplayVersion", displayVersion);
             const bool safe = Chance(60);
             const std::u16string location = safe ? SafeLocation() : DangerousLocation();
             AddValue(key, u"InstallLocation", location);
@@ -261,6 +301,21 @@ private:
         if (Chance(10)) key.values.push_back({u"Build", false, {}, 42});
         if (Chance(8)) key.deleteRefused = kRegAccessDenied;
         m.keys.push_back(key);
+        if (options_.decoys && Chance(35)) {
+            const size_t cut = path.rfind(u'\\');
+            const std::u16string parent = path.substr(0, cut + 1), name = path.substr(cut + 1);
+            static const std::vector<std::u16string> prefixes = {u"x", u" ", u"_"};
+            static const std::vector<std::u16string> suffixes = {u"X", u" (old)", u"\u00e9", u"\u00a0"};
+            m.keys.push_back({hive, parent + name + u" ", {{u"Path", true, u"C:\\Decoy", 0}}, {}});
+            m.keys.push_back({hive, parent + Pick(prefixes) + name, {}, {}});
+            m.keys.push_back({hive, parent + name + Pick(suffixes), {}, {}});
+            if (name.size() > 1) m.keys.push_back({hive, parent + name.substr(0, name.size() - 1), {}, {}});
+            std::u16string other = name;
+            for (auto& c : other) {
+                if (c >= u'a' && c <= u'z') c -= 32; else if (c >= u'A' && c <= u'Z') c += 32;
+            }
+            m.keys.push_back({hive == kHiveLocalMachine ? kHiveCurrentUser : kHiveLocalMachine, parent + other, {}, {}});
+        }
         // Subkeys make the deletion recurse.
         const int children = Chance(40) ? Upto(3) : 0;
         for (int i = 0; i < children; ++i) {
@@ -391,6 +446,7 @@ private:
     }
 
     std::mt19937_64 rng_;
+    GeneratorOptions options_;
 };
 
 // ---------------------------------------------------------------------------
@@ -405,6 +461,11 @@ struct ExpectedNode {
 
     bool operator==(const ExpectedNode&) const = default;
 };
+
+inline void PrintTo(const ExpectedNode& node, std::ostream* out) {
+    *out << "{" << ToUtf8(node.parent) << " / " << ToUtf8(node.key) << " \"" << ToUtf8(node.text) << "\""
+         << (node.expanded ? " expanded" : "") << (node.bold ? " bold" : "") << "}";
+}
 
 struct ExpectedPopulation {
     std::vector<ExpectedNode> nodes;  // in index order
