@@ -1,5 +1,6 @@
 #include "removal/folder_safety.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -86,7 +87,15 @@ bool IsAmbiguous(std::u16string_view component) {
             return true;
         }
     }
-    return false;
+    // A short name need not have a digit after its tilde (Wine makes
+    // "PROG~FBU"): any name of 8.3 shape with a tilde may be one.
+    const size_t dot = component.find(u'.');
+    const size_t base = std::min(dot, component.size());
+    const bool shortShape = base <= 8 && (dot == std::u16string_view::npos ||
+                                          (component.size() - dot - 1 <= 3 &&
+                                           component.find(u'.', dot + 1) == std::u16string_view::npos));
+    return shortShape && component.find(u'~') != std::u16string_view::npos &&
+           component.find(u' ') == std::u16string_view::npos;
 }
 
 std::vector<std::u16string_view> Split(std::u16string_view text) {

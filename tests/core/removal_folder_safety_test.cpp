@@ -138,6 +138,8 @@ TEST(FolderSafety, ComponentsThatCannotBeComparedAreRefused) {
                   {u"C:\\Tools\\..", false},
                   {u"C:\\PROGRA~1\\Veltramark", false},
                   {u"C:\\Tools\\VELTRA~12", false},
+                  {u"C:\\PROG~FBU", false},  // Wine's short names end in letters
+                  {u"C:\\Tools\\VELT~A1B.EXE", false},
                   {u"C:\\Windows.\\Temp", false},   // trailing dots are trimmed on open
                   {u"C:\\Windows \\Temp", false},   // and so are trailing spaces
                   {u"C:\\Tools\\Veltramark::$DATA", false},
