@@ -4,6 +4,7 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/errors.h"
@@ -25,6 +26,35 @@ bool IsDriveRoot(std::wstring_view path) {
     return path.size() == 3 && path[1] == L':' && path[2] == L'\\';
 }
 
+// A full path that needs no resolving: "C:\X\Y" or "\\server\share\Y" with
+// no "/", no empty, "." or ".." component. Subfolder paths that this service
+// hands out are of this form, and resolving them again would trim a name's
+// trailing dots and spaces or turn "con" into a device, so that such a
+// folder could never be reached.
+bool IsVerbatim(std::wstring_view path) {
+    const bool letter = !path.empty() && ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
+    const bool drive = letter && path.size() >= 3 && path[1] == L':' && path[2] == L'\\';
+    const bool unc = StartsWith(path, L"\\\\") && !StartsWith(path, L"\\\\?\\") && !StartsWith(path, L"\\\\.\\");
+    if ((!drive && !unc) || path.find(L'/') != std::wstring_view::npos) {
+        return false;
+    }
+    std::wstring_view rest = path.substr(drive ? 3 : 2);
+    while (!rest.empty() && rest.back() == L'\\') {
+        rest.remove_suffix(1);
+    }
+    size_t components = 0;
+    while (!rest.empty()) {
+        const size_t end = std::min(rest.find(L'\\'), rest.size());
+        const std::wstring_view name = rest.substr(0, end);
+        if (name.empty() || name == L"." || name == L"..") {
+            return false;
+        }
+        ++components;
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+    return drive || components >= 2;  // a share needs its server and name
+}
+
 // The ordinary full form: "C:\X\Y" or "\\server\share\Y", no trailing
 // backslash except on a drive root. Relative paths, "/" and "." or ".."
 // components are resolved as the system resolves them.
@@ -34,7 +64,7 @@ std::wstring FullPath(std::u16string_view path) {
         full = L"\\\\" + full.substr(kExtendedUncPrefix.size());
     } else if (StartsWith(full, kExtendedPrefix)) {
         full.erase(0, kExtendedPrefix.size());
-    } else {
+    } else if (!IsVerbatim(full)) {
         std::vector<wchar_t> buffer(MAX_PATH);
         while (true) {
             const DWORD length = GetFullPathNameW(full.c_str(), static_cast<DWORD>(buffer.size()),
