@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <optional>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -260,18 +262,14 @@ void WalkKeys(const MemoryRegistry& registry, int32_t hive, const std::u16string
     }
 }
 
-// The path with each name as the registry keeps it, or empty when the key is gone.
-std::u16string StoredPath(const MemoryRegistry& registry, int32_t hive, const std::u16string& path) {
-    std::u16string stored;
-    for (const auto& part : SplitPath(path)) {
-        std::u16string match;
-        for (const auto& name : registry.SubKeys(hive, stored)) {
-            if (Fold(name) == Fold(part)) match = name;
-        }
-        if (match.empty()) return {};
-        stored += (stored.empty() ? u"" : u"\\") + match;
+// Each key's path with every name as the registry keeps it, by its folded path.
+void WalkStored(const MemoryRegistry& registry, int32_t hive, const std::u16string& path,
+                std::map<std::pair<int32_t, std::u16string>, std::u16string>& stored) {
+    for (const auto& name : registry.SubKeys(hive, path)) {
+        const std::u16string child = path.empty() ? name : path + u"\\" + name;
+        stored[{hive, Fold(child)}] = child;
+        WalkStored(registry, hive, child, stored);
     }
-    return stored;
 }
 
 // Values are keyed by the path as the machine was made, so that a deleted
@@ -298,6 +296,19 @@ public:
         form_.Form_Load();
         form_.Form_Activate();
         Tick(tickSeed);
+    }
+
+    // Ticks the nodes with these keys instead.
+    RemovalRun(const testing::Machine& machine, const std::vector<std::u16string>& keys)
+        : RemovalRun(machine, uint64_t{0}) {
+        for (const auto& key : ticked) platform.tree.UserToggle(*platform.tree.Find(key));
+        ticked.clear();
+        for (const auto& key : keys) {
+            TreeNode* node = platform.tree.Find(key);
+            if (!node) throw std::runtime_error("no node " + ToUtf8(key));
+            if (!node->Checked()) platform.tree.UserToggle(*node);
+        }
+        Collect();
     }
 
     // Ticks as a user would: now and then "Root", otherwise a few nodes,
@@ -457,8 +468,10 @@ struct Before {
 Before Capture(RemovalRun& run, const testing::Machine& machine) {
     Before before{Snapshot(run.platform.registry, machine), {}, run.platform.installer.ProductNames(),
                   run.platform.files.AllPaths(), testing::ExpectPopulation(run.platform.registry).rows};
+    std::map<std::pair<int32_t, std::u16string>, std::u16string> byFolded;
+    for (int32_t hive : {kHiveLocalMachine, kHiveCurrentUser}) WalkStored(run.platform.registry, hive, u"", byFolded);
     for (const auto& key : machine.keys) {
-        before.stored[{key.hive, key.path}] = StoredPath(run.platform.registry, key.hive, key.path);
+        before.stored[{key.hive, key.path}] = byFolded.at({key.hive, Fold(key.path)});
     }
     return before;
 }
@@ -672,6 +685,104 @@ TEST(FaultInjection, EveryFailingCallIsReportedAndNothingUntickedChanges) {
               << " faults";
     for (const auto& [outcome, count] : totals.outcomes) std::cout << ", " << count << " " << outcome;
     std::cout << ", " << ms.count() << " ms" << std::endl;
+}
+
+// Removal on machines built to be awkward, without injected faults.
+struct HostileRemoval {
+    const char* name;
+    std::function<void(testing::Machine&)> build;
+    std::vector<std::u16string> tick;
+};
+
+testing::GenKey Key(int32_t hive, std::u16string path) { return {hive, std::move(path), {}, {}}; }
+
+void AddEntry(testing::Machine& m, const std::u16string& entry, const std::u16string& name,
+              const std::u16string& version, const std::u16string& location) {
+    m.keys.push_back({kHiveLocalMachine, testing::kUninstallRoot + u"\\" + entry,
+                      {{u"DisplayName", true, name, 0}, {u"DisplayVersion", true, version, 0},
+                       {u"InstallLocation", true, location, 0}},
+                      {}});
+}
+
+const std::vector<HostileRemoval>& HostileRemovals() {
+    static const std::vector<HostileRemoval> cases = {
+        {"a release key 250 levels deep",
+         [](testing::Machine& m) {
+             std::u16string path = u"SOFTWARE\\Veltramark\\Veltramark 2005";
+             for (int i = 0; i < 250; ++i) path += u"\\L";
+             m.keys.push_back(Key(kHiveLocalMachine, path));
+             m.keys.push_back(Key(kHiveLocalMachine, u"SOFTWARE\\Veltramark\\Veltramark 2006\\L"));
+         },
+         {u"Veltramark 2005"}},
+        {"a miscellaneous key with 3000 subkeys, one refused",
+         [](testing::Machine& m) {
+             for (int i = 0; i < 3000; ++i) {
+                 m.keys.push_back(Key(kHiveCurrentUser, u"SOFTWARE\\KTRN\\k" + FromUtf8(std::to_string(i))));
+             }
+             m.keys.back().deleteRefused = kRegAccessDenied;
+             m.keys.push_back(Key(kHiveCurrentUser, u"SOFTWARE\\KTRN2"));
+         },
+         {u"KTRN"}},
+        {"five products of one name, one failing, sharing a folder",
+         [](testing::Machine& m) {
+             m.keys.push_back(Key(kHiveLocalMachine, u"SOFTWARE\\Veltramark\\Veltramark 2003"));
+             AddEntry(m, u"a", u"Veltramark 2003 SP1", u"11.0", u"C:\\Program Files\\Veltramark\\Veltramark 2003");
+             for (int32_t code : {0, 3010, 1603, 1641, 0}) m.products.push_back({u"Veltramark 2003 SP1", code});
+             m.files.push_back({testing::GenFile::Kind::File, u"C:\\Program Files\\Veltramark\\Veltramark 2003\\a.exe", {}});
+             m.files.push_back({testing::GenFile::Kind::File, u"C:\\Program Files\\Veltramark\\keep.txt", {}});
+             m.safeLocations.push_back(u"C:\\Program Files\\Veltramark\\Veltramark 2003");
+         },
+         {u"Veltramark 2003 SP1"}},
+        {"Root ticked on a machine whose products are named like categories and point at the disk root",
+         [](testing::Machine& m) {
+             m.keys.push_back(Key(kHiveLocalMachine, u"SOFTWARE\\QBEL"));
+             AddEntry(m, u"a", u"Tracemill 15", u"15.0", u"C:\\");
+             AddEntry(m, u"b", u"Root", u"13.0", u"C:\\Windows");
+             AddEntry(m, u"c", u"Tracemill 14", u"14.0", u"C:\\Users\\user\\Documents\\..\\..");
+             for (const char16_t* name : {u"Tracemill 15", u"Root", u"registry", u"Tracemill 14", u"Other"}) {
+                 m.products.push_back({name, 0});
+             }
+             for (const char16_t* path : {u"C:\\Windows\\win.ini", u"C:\\Users\\user\\Documents\\a.doc",
+                                         u"C:\\boot.ini"}) {
+                 m.files.push_back({testing::GenFile::Kind::File, path, {}});
+             }
+         },
+         {u"Root"}},
+        {"a key named like the container, ticked through its product",
+         [](testing::Machine& m) {
+             m.keys.push_back(Key(kHiveLocalMachine, u"SOFTWARE\\Veltramark\\Veltramark 2007\\Sub"));
+             m.keys.push_back(Key(kHiveCurrentUser, u"SOFTWARE\\Planoview\\p2007"));
+             AddEntry(m, u"a", u"Veltramark", u"15.0", u"");
+             m.products.push_back({u"Veltramark", 0});
+         },
+         {u"Veltramark"}},
+    };
+    return cases;
+}
+
+TEST(FaultInjection, HostileMachinesLoseNothingUnticked) {
+    Totals totals;
+    for (const auto& hostile : HostileRemovals()) {
+        SCOPED_TRACE(hostile.name);
+        const auto started = std::chrono::steady_clock::now();
+        testing::Machine machine;
+        hostile.build(machine);
+        RemovalRun run(machine, hostile.tick);
+        const Before before = Capture(run, machine);
+        run.Start(0, FaultPlan::Kind::Raise);
+        CheckRun(run, machine, before, std::nullopt, totals);
+        // What was ticked and could go, went.
+        for (const auto& key : run.ticked) {
+            for (const auto& name : run.platform.installer.ProductNames()) {
+                if (name == key) {
+                    EXPECT_TRUE(std::any_of(run.platform.shell.boxes.begin(), run.platform.shell.boxes.end(),
+                                            [&](const MsgBoxRecord& b) { return b.prompt == u"Failed to uninstall " + key; }));
+                }
+            }
+        }
+        std::cout << hostile.name << ": " << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count() << " ms" << std::endl;
+    }
+    std::cout << "hostile removals: " << HostileRemovals().size() << " cases" << std::endl;
 }
 
 }  // namespace
