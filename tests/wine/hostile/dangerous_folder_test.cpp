@@ -182,6 +182,8 @@ TEST(DangerousInstallLocation, IsRefusedAndNothingOnDiskChanges) {
         {"share root", L"\\\\server\\share"},
         {"share root with separator", L"\\\\server\\share\\"},
         {"extended drive root", L"\\\\?\\C:\\"},
+        {"extended share root", L"\\\\?\\UNC\\server\\share"},
+        {"device path to Windows", L"\\\\.\\" + real.windows},
         {"Windows", real.windows},
         {"inside Windows", real.system32},
         {"deep inside Windows", real.system32 + L"\\drivers\\etc"},

@@ -195,6 +195,24 @@ TEST_P(EraseHostileFolder, LeavesNothingBelowAndTouchesNothingBeside) {
     EXPECT_EQ(files.deleted.size(), deletes);
 }
 
+// A path that names a file, or nothing, is no folder: nothing is deleted
+// and nothing is reported.
+TEST(EraseNoFolder, LeavesAFileOrAMissingPathAlone) {
+    const TestRoot root(L"nofolder");
+    const std::wstring file = root / L"program.exe";
+    MakeFile(file, "a file, not a folder", FILE_ATTRIBUTE_READONLY);
+    GuardedFileService files({root.path()});
+    Rig rig(files);
+    for (const auto& path : {file, root / L"missing", root / L"missing\\deeper\\"}) {
+        SCOPED_TRACE(Narrow(path));
+        CountCase();
+        rig.form.EraseFolder(win32::FromWide(path));
+    }
+    EXPECT_EQ(ReadFile(file), "a file, not a folder");
+    EXPECT_TRUE(files.deleted.empty());
+    EXPECT_TRUE(rig.shell.boxes.empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Wine, EraseHostileFolder, ::testing::Range<size_t>(0, Cases().size()),
                          [](const ::testing::TestParamInfo<size_t>& info) {
                              return std::string(Cases()[info.param].name);

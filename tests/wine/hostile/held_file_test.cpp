@@ -102,6 +102,40 @@ TEST(HeldFile, IsReportedAndTheRunGoesOn) {
     for (const auto& path : files.deleted) EXPECT_FALSE(Exists(path)) << Narrow(path);
 }
 
+// The same run on the real registry with an uninstall entry that records
+// the Windows folder: refused with a message box, and the run still ends
+// with the release key deleted.
+TEST(RemovalRun, RefusesTheWindowsFolderFromARealUninstallEntry) {
+    CountCase();
+    wchar_t buffer[MAX_PATH];
+    const std::wstring windows(buffer, GetWindowsDirectoryW(buffer, MAX_PATH));
+    const SeededRegistry registry(windows);
+    GuardedFileService files({});  // any Delete at all fails the test
+    Rig rig(files);
+    rig.installer.AddProduct(kProduct);
+
+    rig.form.Form_Load();
+    rig.shell.boxes.clear();
+    rig.form.Form_Activate();
+    TreeNode* release = rig.tree.Find(u"Veltramark 2005");
+    ASSERT_NE(release, nullptr);
+    ASSERT_NE(rig.tree.Find(kProduct), nullptr);
+    rig.tree.UserToggle(*release);
+    try {
+        rig.form.Command2_Click();
+    } catch (const EscapedDelete& error) {
+        FAIL() << error.what();
+    }
+
+    ASSERT_EQ(rig.shell.boxes.size(), 1u);
+    EXPECT_EQ(rig.shell.boxes[0].prompt, u"Failed to delete " + win32::FromWide(windows));
+    EXPECT_TRUE(rig.shell.errors.empty());
+    EXPECT_TRUE(files.deleted.empty());
+    EXPECT_TRUE(rig.installer.ProductNames().empty());
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kRelease));
+    EXPECT_EQ(rig.status(), u"Ready");
+}
+
 // Once the other process lets go, the same erase takes what was left.
 TEST(HeldFile, ErasesTheRestOnceReleased) {
     CountCase();
