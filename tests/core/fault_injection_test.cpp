@@ -638,7 +638,7 @@ uint64_t BaseSeed() {
 
 TEST(FaultInjection, EveryFailingCallIsReportedAndNothingUntickedChanges) {
     const bool replay = std::getenv("CLEARSTRAND_SEED") != nullptr;
-    const int machines = replay ? 1 : 30;
+    const int machines = replay ? 1 : 24;
     const testing::GeneratorOptions options{.maxSoftwareKeys = 4, .maxContainerKeys = 3, .maxEntries = 5,
                                             .maxProducts = 5, .files = true, .coherent = true,
                                             .decoys = true};
