@@ -2,7 +2,7 @@
 // the program's start, against what the registry itself allows.
 //
 //   clearstrand_bench.exe --exe CLEARSTRAND_EXE --msi-dir DIR --out FILE.json
-//                         [--table FILE.txt] [--tiny]
+//                         [--table FILE.txt] [--tiny] [--sizes N1,N2,...]
 //
 // It seeds the machine it runs on (the registry through the Win32 API, the
 // installer products with msiexec), so it belongs in a prefix of its own.
@@ -40,6 +40,7 @@ namespace drv = clearstrand::driver;
 
 struct Options {
     bool tiny = false;
+    std::vector<size_t> sizes;  // population sizes in place of the usual ones
     std::wstring exe;
     std::wstring msiDir;
     std::wstring out;
@@ -52,7 +53,7 @@ struct Sizes {
     size_t products;                 // M, besides 0
     size_t subtreeKeys;
     size_t populationRuns(size_t n) const {
-        if (population.size() == 1) return 1;
+        if (removalRuns == 1) return 1;  // the tiny run
         return n >= 10000 ? 5 : n >= 1000 ? 7 : 9;
     }
     size_t removalRuns;
@@ -175,22 +176,26 @@ PopulationRow MeasurePopulation(BenchForm& bench, size_t seeded, size_t runs) {
     row.runs = runs;
     // One run of each first, uncounted: it loads the providers' libraries and
     // warms the registry's caches for both.
-    row.entries = DirectPopulationReads();
+    row.entries = DirectPopulationReads(false);
+    DirectPopulationReads(true);
     form.PopulateTreeview();
     PumpPending();
 
-    std::vector<double> populate, floor;
+    std::vector<double> populate, floor, floorParent;
     for (size_t i = 0; i < runs; ++i) {
-        // Alternated, so that drift in the machine touches both alike.
-        floor.push_back(TimeMs([&] { DirectPopulationReads(); }));
+        // Interleaved, so that a change in the machine's load touches all
+        // three alike.
+        floor.push_back(TimeMs([&] { DirectPopulationReads(false); }));
         populate.push_back(TimeMs([&] {
             form.PopulateTreeview();
             PumpPending();
         }));
+        floorParent.push_back(TimeMs([&] { DirectPopulationReads(true); }));
     }
     bench.CheckNoMessageBox();
     row.wmiMs = Median(populate);
     row.floorMs = Median(floor);
+    row.floorParentMs = Median(floorParent);
     row.nodes = static_cast<size_t>(form.controls.TreeView1.Nodes().Count());
 
     bench.management().Start();
@@ -211,9 +216,22 @@ PopulationRow MeasurePopulation(BenchForm& bench, size_t seeded, size_t runs) {
 // ---- Removal ---------------------------------------------------------------------
 
 void Profile(BenchForm& bench, RemovalRow& row, const std::function<void()>& work) {
+    Form1& form = bench.form();
+    Panel* const panel = form.statusPanel;
+    TimedPanel timed(*panel);
+    form.statusPanel = &timed;
     bench.management().Start();
-    work();
+    try {
+        work();
+    } catch (...) {
+        form.statusPanel = panel;
+        bench.management().Stop();
+        throw;
+    }
     const CallProfile profile = bench.management().Stop();
+    form.statusPanel = panel;
+    row.statusTexts = timed.texts;
+    row.statusMs = TicksToMs(timed.ticks);
     row.connections = profile.connections;
     row.connectMs = TicksToMs(profile.connectTicks);
     row.providerCalls = profile.ProviderCalls();
@@ -366,7 +384,8 @@ void Log(const std::string& text) {
 }
 
 Results Run(const Options& options) {
-    const Sizes sizes = options.tiny ? Sizes{{10}, 10, 1, 10, 1, 1} : Sizes{{100, 1000, 10000}, 1000, 20, 1000, 9, 3};
+    Sizes sizes = options.tiny ? Sizes{{10}, 10, 1, 10, 1, 1} : Sizes{{100, 1000, 10000}, 1000, 20, 1000, 9, 3};
+    if (!options.sizes.empty()) sizes.population = options.sizes;
     Results results;
     results.tiny = options.tiny;
     results.machine = DescribeMachine();
@@ -440,6 +459,16 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
         else if (arg == L"--msi-dir") options.msiDir = value();
         else if (arg == L"--out") options.out = value();
         else if (arg == L"--table") options.table = value();
+        else if (arg == L"--sizes") {
+            // "100,1000": for a quick look at a few sizes.
+            std::wstring list = value();
+            for (size_t at = 0; at < list.size();) {
+                const size_t comma = std::min(list.find(L',', at), list.size());
+                options.sizes.push_back(std::stoul(list.substr(at, comma - at)));
+                at = comma + 1;
+            }
+            std::sort(options.sizes.begin(), options.sizes.end());
+        }
         else return std::nullopt;
     }
     if (options.out.empty()) return std::nullopt;
@@ -453,7 +482,7 @@ int wmain(int argc, wchar_t** argv) {
         const auto options = ParseOptions(argc, argv);
         if (!options) {
             std::cerr << "usage: clearstrand_bench --out FILE.json [--table FILE.txt] [--exe CLEARSTRAND_EXE]\n"
-                         "                         [--msi-dir DIR] [--tiny]\n";
+                         "                         [--msi-dir DIR] [--tiny] [--sizes N1,N2,...]\n";
             return 2;
         }
         INITCOMMONCONTROLSEX controls{sizeof(controls),

@@ -165,6 +165,7 @@ std::string ToJson(const Results& results) {
             << ", \"nodes\": " << r.nodes << ", \"runs\": " << r.runs
             << ", \"populate_ms\": " << JsonNumber(r.wmiMs) << ", \"floor_ms\": " << JsonNumber(r.floorMs)
             << ", \"ratio\": " << JsonNumber(r.floorMs > 0 ? r.wmiMs / r.floorMs : 0)
+            << ", \"floor_parent_ms\": " << JsonNumber(r.floorParentMs)
             << ", \"profile\": {\"connect_ms\": " << JsonNumber(r.connectMs)
             << ", \"enumkey_calls\": " << r.enumKeyCalls << ", \"enumkey_ms\": " << JsonNumber(r.enumKeyMs)
             << ", \"getstringvalue_calls\": " << r.getStringValueCalls
@@ -181,7 +182,8 @@ std::string ToJson(const Results& results) {
                 << ", \"ratio\": " << JsonNumber(r.floorMs > 0 ? r.ms / r.floorMs : 0);
         out << ", \"profile\": {\"connections\": " << r.connections
             << ", \"connect_ms\": " << JsonNumber(r.connectMs) << ", \"provider_calls\": " << r.providerCalls
-            << ", \"provider_ms\": " << JsonNumber(r.providerMs) << "}}";
+            << ", \"provider_ms\": " << JsonNumber(r.providerMs) << ", \"status_texts\": " << r.statusTexts
+            << ", \"status_ms\": " << JsonNumber(r.statusMs) << "}}";
     }
     out << "\n  ],\n  \"startup\": [";
     for (size_t i = 0; i < results.startup.size(); ++i) {
@@ -205,25 +207,31 @@ std::string ToTable(const Results& results) {
     std::string out = "Machine:  " + results.machine + "\nPlatform: " + results.platform + "\n";
     if (results.tiny) out += "Tiny run: sizes too small for the figures to mean anything.\n";
 
-    out += "\nPopulation (PopulateTreeview through WMI into the tree view; median ms)\n";
+    out += "\nPopulation (PopulateTreeview through WMI into the tree view; median ms;\n"
+           "after '|', one profiled run: calls / ms)\n";
     std::vector<std::vector<std::string>> rows{{"N", "entries", "nodes", "runs", "Populate", "Win32 floor",
-                                                "ratio", "| connect", "EnumKey", "GetStringValue", "rest"}};
+                                                "ratio", "open-parent floor", "ratio", "| connect", "EnumKey",
+                                                "GetStringValue", "rest"}};
     for (const auto& r : results.population) {
         rows.push_back({std::to_string(r.seeded), std::to_string(r.entries), std::to_string(r.nodes),
                         std::to_string(r.runs), Ms(r.wmiMs), Ms(r.floorMs),
-                        r.floorMs > 0 ? Fixed(r.wmiMs / r.floorMs, 2) + "x" : "-", "| " + Ms(r.connectMs),
+                        r.floorMs > 0 ? Fixed(r.wmiMs / r.floorMs, 2) + "x" : "-", Ms(r.floorParentMs),
+                        r.floorParentMs > 0 ? Fixed(r.wmiMs / r.floorParentMs, 2) + "x" : "-",
+                        "| " + Ms(r.connectMs),
                         std::to_string(r.enumKeyCalls) + " / " + Ms(r.enumKeyMs),
                         std::to_string(r.getStringValueCalls) + " / " + Ms(r.getStringValueMs), Ms(r.restMs)});
     }
     out += Table(rows);
 
-    out += "\nRemoval (one taken node; median ms)\n";
-    rows = {{"operation", "runs", "ms", "floor", "floor ms", "ratio", "| connections", "provider calls"}};
+    out += "\nRemoval (one taken node; median ms; after '|', one profiled run: calls / ms)\n";
+    rows = {{"operation", "runs", "ms", "floor", "floor ms", "ratio", "| connections", "provider calls",
+             "status texts"}};
     for (const auto& r : results.removal) {
         rows.push_back({r.name, std::to_string(r.runs), Ms(r.ms), r.floorMs >= 0 ? r.floorName : "-",
                         Ms(r.floorMs), r.floorMs > 0 ? Fixed(r.ms / r.floorMs, 2) + "x" : "-",
                         "| " + std::to_string(r.connections) + " / " + Ms(r.connectMs),
-                        std::to_string(r.providerCalls) + " / " + Ms(r.providerMs)});
+                        std::to_string(r.providerCalls) + " / " + Ms(r.providerMs),
+                        std::to_string(r.statusTexts) + " / " + Ms(r.statusMs)});
     }
     out += Table(rows);
 

@@ -43,7 +43,8 @@ struct PopulationRow {
     size_t nodes = 0;          // tree nodes after a run
     size_t runs = 0;
     double wmiMs = 0;          // PopulateTreeview, median
-    double floorMs = 0;        // the same registry work through the Win32 API, median
+    double floorMs = 0;        // the same listings and reads through the Win32 API, median
+    double floorParentMs = 0;  // the same, reading each entry through one open parent key
     // One separately profiled run: where PopulateTreeview's time goes.
     double connectMs = 0;
     size_t enumKeyCalls = 0;
@@ -65,6 +66,8 @@ struct RemovalRow {
     double connectMs = 0;
     size_t providerCalls = 0;
     double providerMs = 0;
+    size_t statusTexts = 0;
+    double statusMs = 0;
 };
 
 struct StartupRow {

@@ -61,15 +61,17 @@ std::vector<std::wstring> Subkeys(HKEY hive, const std::wstring& path) {
     return names;
 }
 
-// RegGetValueW into a stack buffer, grown on the rare long value.
-std::wstring ReadString(HKEY parent, const wchar_t* subkey, const wchar_t* value) {
+// RegGetValueW into a stack buffer, grown on the rare long value. `view` is
+// RRF_SUBKEY_WOW6432KEY to read HKEY_LOCAL_MACHINE's 32-bit view by path.
+std::wstring ReadString(HKEY parent, const wchar_t* subkey, const wchar_t* value, DWORD view) {
+    const DWORD flags = RRF_RT_REG_SZ | view;
     wchar_t buffer[512];
     DWORD size = sizeof(buffer);
-    LSTATUS code = RegGetValueW(parent, subkey, value, RRF_RT_REG_SZ, nullptr, buffer, &size);
+    LSTATUS code = RegGetValueW(parent, subkey, value, flags, nullptr, buffer, &size);
     if (code == ERROR_SUCCESS) return std::wstring(buffer, size / sizeof(wchar_t) - 1);
     if (code != ERROR_MORE_DATA) return std::wstring();
     std::wstring text(size / sizeof(wchar_t), L'\0');
-    code = RegGetValueW(parent, subkey, value, RRF_RT_REG_SZ, nullptr, text.data(), &size);
+    code = RegGetValueW(parent, subkey, value, flags, nullptr, text.data(), &size);
     if (code != ERROR_SUCCESS) return std::wstring();
     text.resize(size / sizeof(wchar_t) - 1);
     return text;
@@ -79,6 +81,14 @@ class ProfilingProvider final : public RegistryProvider {
 public:
     ProfilingProvider(std::unique_ptr<RegistryProvider> inner, CallProfile& profile)
         : inner_(std::move(inner)), profile_(profile) {}
+    // Dropping the connection is part of its cost.
+    ~ProfilingProvider() override {
+        const int64_t start = Ticks();
+        inner_.reset();
+        profile_.connectTicks += Ticks() - start;
+    }
+    ProfilingProvider(const ProfilingProvider&) = delete;
+    ProfilingProvider& operator=(const ProfilingProvider&) = delete;
 
     int32_t EnumKey(int32_t hive, const std::u16string& path, std::vector<std::u16string>& names) override {
         const int64_t start = Ticks();
@@ -233,7 +243,7 @@ void SeedSubtree(const std::wstring& root, size_t count) {
         CreateKey(HKEY_LOCAL_MACHINE, Wide(path));
 }
 
-size_t DirectPopulationReads() {
+size_t DirectPopulationReads(bool openParent) {
     std::vector<std::wstring> kept;  // what the reads gave, as population keeps it
     for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
         for (const auto& name : Subkeys(hive, L"SOFTWARE")) {
@@ -244,12 +254,21 @@ size_t DirectPopulationReads() {
     }
     const std::wstring rootPath = Wide(catalog::kUninstallRoot);
     const std::vector<std::wstring> entries = Subkeys(HKEY_LOCAL_MACHINE, rootPath);
-    const OpenKey root(HKEY_LOCAL_MACHINE, rootPath, KEY_READ);
     kept.reserve(kept.size() + entries.size() * 3);
-    for (const auto& entry : entries) {
-        kept.push_back(ReadString(root.get(), entry.c_str(), L"DisplayName"));
-        kept.push_back(ReadString(root.get(), entry.c_str(), L"DisplayVersion"));
-        kept.push_back(ReadString(root.get(), entry.c_str(), L"InstallLocation"));
+    if (openParent) {
+        const OpenKey root(HKEY_LOCAL_MACHINE, rootPath, KEY_READ);
+        for (const auto& entry : entries) {
+            kept.push_back(ReadString(root.get(), entry.c_str(), L"DisplayName", 0));
+            kept.push_back(ReadString(root.get(), entry.c_str(), L"DisplayVersion", 0));
+            kept.push_back(ReadString(root.get(), entry.c_str(), L"InstallLocation", 0));
+        }
+    } else {
+        for (const auto& entry : entries) {
+            const std::wstring path = rootPath + L"\\" + entry;
+            kept.push_back(ReadString(HKEY_LOCAL_MACHINE, path.c_str(), L"DisplayName", RRF_SUBKEY_WOW6432KEY));
+            kept.push_back(ReadString(HKEY_LOCAL_MACHINE, path.c_str(), L"DisplayVersion", RRF_SUBKEY_WOW6432KEY));
+            kept.push_back(ReadString(HKEY_LOCAL_MACHINE, path.c_str(), L"InstallLocation", RRF_SUBKEY_WOW6432KEY));
+        }
     }
     return entries.size();
 }

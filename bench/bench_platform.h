@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bench_model.h"
+#include "app/controls.h"
 #include "platform/management.h"
 
 namespace clearstrand::bench {
@@ -47,14 +48,17 @@ void SeedSubtree(const std::wstring& root, size_t count);
 
 // The registry work of one population through the Win32 API: the same
 // listings of SOFTWARE and the containers in both hives, the listing of the
-// uninstall root, and three value reads per entry. Returns the entries read.
-size_t DirectPopulationReads();
+// uninstall root, and three value reads per entry. Each read names its key
+// from the hive, as the provider is asked; with `openParent` the entries are
+// read through one open handle of the uninstall root instead, which the
+// provider's calls cannot do. Returns the entries read.
+size_t DirectPopulationReads(bool openParent);
 
 // ---- Profiling -------------------------------------------------------------------
 
 struct CallProfile {
     size_t connections = 0;
-    int64_t connectTicks = 0;
+    int64_t connectTicks = 0;  // making and dropping them
     size_t enumKeyCalls = 0;
     int64_t enumKeyTicks = 0;
     size_t getStringValueCalls = 0;
@@ -91,6 +95,29 @@ private:
     std::unique_ptr<ManagementService> inner_;
     CallProfile profile_;
     bool on_ = false;
+};
+
+// Forwards to the window's status panel, counting and timing the texts.
+class TimedPanel final : public Panel {
+public:
+    explicit TimedPanel(Panel& inner) : inner_(inner) {}
+    int32_t Bevel() const override { return inner_.Bevel(); }
+    void SetBevel(int32_t bevel) override { inner_.SetBevel(bevel); }
+    int32_t AutoSize() const override { return inner_.AutoSize(); }
+    void SetAutoSize(int32_t autoSize) override { inner_.SetAutoSize(autoSize); }
+    std::u16string Text() const override { return inner_.Text(); }
+    void SetText(const std::u16string& text) override {
+        const int64_t start = Ticks();
+        inner_.SetText(text);
+        ++texts;
+        ticks += Ticks() - start;
+    }
+
+    size_t texts = 0;
+    int64_t ticks = 0;
+
+private:
+    Panel& inner_;
 };
 
 // ---- Machine ---------------------------------------------------------------------

@@ -85,20 +85,15 @@ public:
                                          UniqueVariant::Bool(true).get()),
                       L"IWbemContext::SetValue(__RequiredArchitecture)");
 
-        // Signatures once per connection; each call only fills a fresh copy.
-        ComPtr<IWbemClassObject> regClass;
-        ThrowIfFailed(services_->GetObject(className_.get(), 0, nullptr, &regClass, nullptr),
+        ThrowIfFailed(services_->GetObject(className_.get(), 0, nullptr, &regClass_, nullptr),
                       L"IWbemServices::GetObject(StdRegProv)");
-        enumKeyIn_ = InSignature(regClass.Get(), L"EnumKey");
-        getStringValueIn_ = InSignature(regClass.Get(), L"GetStringValue");
-        deleteKeyIn_ = InSignature(regClass.Get(), L"DeleteKey");
     }
 
     int32_t EnumKey(int32_t hive, const std::u16string& path,
                     std::vector<std::u16string>& names) override {
         names.clear();
         const std::wstring what = CallName(L"EnumKey", hive, path);
-        ComPtr<IWbemClassObject> in = Spawn(enumKeyIn_.Get(), what);
+        ComPtr<IWbemClassObject> in = Spawn(Signature(enumKeyIn_, L"EnumKey"), what);
         Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive), what);
         Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)), what);
         ComPtr<IWbemClassObject> out = Exec(enumKeyName_, in.Get(), what);
@@ -132,7 +127,7 @@ public:
     int32_t GetStringValue(int32_t hive, const std::u16string& path, const std::u16string& valueName,
                            std::u16string& value) override {
         const std::wstring what = CallName(L"GetStringValue", hive, path);
-        ComPtr<IWbemClassObject> in = Spawn(getStringValueIn_.Get(), what);
+        ComPtr<IWbemClassObject> in = Spawn(Signature(getStringValueIn_, L"GetStringValue"), what);
         Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive), what);
         Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)), what);
         Put(in.Get(), L"sValueName", UniqueVariant::String(ToWide(valueName)), what);
@@ -155,7 +150,7 @@ public:
 
     int32_t DeleteKey(int32_t hive, const std::u16string& path) override {
         const std::wstring what = CallName(L"DeleteKey", hive, path);
-        ComPtr<IWbemClassObject> in = Spawn(deleteKeyIn_.Get(), what);
+        ComPtr<IWbemClassObject> in = Spawn(Signature(deleteKeyIn_, L"DeleteKey"), what);
         Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive), what);
         Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)), what);
         ComPtr<IWbemClassObject> out = Exec(deleteKeyName_, in.Get(), what);
@@ -172,6 +167,16 @@ private:
                        std::wstring(L"StdRegProv::GetMethod(") + method + L")");
         }
         return signature;
+    }
+
+    // A method's signature is looked up on its first call in this connection
+    // and reused after: the lookup costs more than the call, and a deletion
+    // level, which connects anew, needs only one or two of the three.
+    IWbemClassObject* Signature(ComPtr<IWbemClassObject>& slot, const wchar_t* method) {
+        if (!slot) {
+            slot = InSignature(regClass_.Get(), method);
+        }
+        return slot.Get();
     }
 
     static ComPtr<IWbemClassObject> Spawn(IWbemClassObject* signature, const std::wstring& what) {
@@ -220,6 +225,7 @@ private:
     UniqueBstr enumKeyName_{L"EnumKey"};
     UniqueBstr getStringValueName_{L"GetStringValue"};
     UniqueBstr deleteKeyName_{L"DeleteKey"};
+    ComPtr<IWbemClassObject> regClass_;
     ComPtr<IWbemClassObject> enumKeyIn_;
     ComPtr<IWbemClassObject> getStringValueIn_;
     ComPtr<IWbemClassObject> deleteKeyIn_;
