@@ -361,6 +361,58 @@ StartupRun MeasureOneStartup(const std::wstring& exe) {
             static_cast<double>(memory.PeakWorkingSetSize) / (1024.0 * 1024.0)};
 }
 
+// ---- Baseline process -------------------------------------------------------------
+
+constexpr wchar_t kProbeClass[] = L"ClearstrandBenchProbe";
+
+// The probe: this program started with --probe. It loads what clearstrand.exe
+// loads before "Ready" and shows a window, so that its working set is what the
+// platform costs before the program holds anything of its own.
+int RunProbe() {
+    win32::ComInit com(COINIT_APARTMENTTHREADED);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (message == WM_DESTROY) PostQuitMessage(0);
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    };
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = kProbeClass;
+    RegisterClassExW(&wc);
+    HWND hwnd = CreateWindowExW(0, kProbeClass, L"probe", WS_OVERLAPPEDWINDOW, 0, 0, 527, 501, nullptr, nullptr,
+                                wc.hInstance, nullptr);
+    CreateWindowExW(0, WC_TREEVIEWW, L"", WS_CHILD | WS_VISIBLE | TVS_CHECKBOXES, 0, 0, 400, 300, hwnd, nullptr,
+                    wc.hInstance, nullptr);
+    CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, hwnd, nullptr, wc.hInstance,
+                    nullptr);
+    auto management = win32::MakeWmiManagementService();
+    std::vector<std::u16string> names;
+    management->GetRegistryProvider(u"winmgmts:{impersonationLevel=Impersonate}!\\\\.\\root\\default:StdRegProv")
+        ->EnumKey(kHiveCurrentUser, u"SOFTWARE", names);
+    CountInstalledProducts();
+    ShowWindow(hwnd, SW_SHOW);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    return 0;
+}
+
+double MeasureBaselineWorkingSet(const std::wstring& self) {
+    drv::Process process = drv::Launch(self, L"--probe");
+    HWND window = nullptr;
+    if (!WaitShort([&] { return (window = drv::FindTopWindow(process.Id(), kProbeClass, nullptr)) != nullptr; },
+                   30000)) {
+        process.Kill();
+        throw std::runtime_error("the baseline probe did not come up");
+    }
+    Sleep(200);  // let it paint, as the program has by "Ready"
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof(memory);
+    if (!GetProcessMemoryInfo(process.Handle(), &memory, sizeof(memory))) memory.PeakWorkingSetSize = 0;
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    if (!process.WaitForExit(drv::Milliseconds(10000))) process.Kill();
+    return static_cast<double>(memory.PeakWorkingSetSize) / (1024.0 * 1024.0);
+}
+
 StartupRow MeasureStartup(const std::wstring& exe, size_t seeded, size_t runs) {
     StartupRow row;
     row.seeded = seeded;
@@ -374,6 +426,9 @@ StartupRow MeasureStartup(const std::wstring& exe, size_t seeded, size_t runs) {
     }
     row.readyMs = Median(ready);
     row.disclaimerMs = Median(disclaimer);
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    row.baselineWorkingSetMb = MeasureBaselineWorkingSet(self);
     return row;
 }
 
@@ -479,16 +534,17 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
 
 int wmain(int argc, wchar_t** argv) {
     try {
+        INITCOMMONCONTROLSEX controls{sizeof(controls),
+                                      ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&controls);
+        if (argc == 2 && std::wstring(argv[1]) == L"--probe") return RunProbe();
+
         const auto options = ParseOptions(argc, argv);
         if (!options) {
             std::cerr << "usage: clearstrand_bench --out FILE.json [--table FILE.txt] [--exe CLEARSTRAND_EXE]\n"
                          "                         [--msi-dir DIR] [--tiny] [--sizes N1,N2,...]\n";
             return 2;
         }
-        INITCOMMONCONTROLSEX controls{sizeof(controls),
-                                      ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
-        InitCommonControlsEx(&controls);
-
         const Results results = Run(*options);
         const std::string table = ToTable(results);
         std::cout << table;

@@ -190,7 +190,8 @@ std::string ToJson(const Results& results) {
         const auto& r = results.startup[i];
         out << (i ? "," : "") << "\n    {\"seeded\": " << r.seeded << ", \"runs\": " << r.runs
             << ", \"ready_ms\": " << JsonNumber(r.readyMs) << ", \"disclaimer_ms\": " << JsonNumber(r.disclaimerMs)
-            << ", \"peak_working_set_mb\": " << JsonNumber(r.peakWorkingSetMb) << "}";
+            << ", \"peak_working_set_mb\": " << JsonNumber(r.peakWorkingSetMb)
+            << ", \"baseline_working_set_mb\": " << JsonNumber(r.baselineWorkingSetMb) << "}";
     }
     out << "\n  ],\n  \"targets\": [";
     for (size_t i = 0; i < results.targets.size(); ++i) {
@@ -236,10 +237,10 @@ std::string ToTable(const Results& results) {
     out += Table(rows);
 
     out += "\nStart-up (process creation to \"Ready\", disclaimer time taken out)\n";
-    rows = {{"N", "runs", "to Ready ms", "disclaimer ms", "peak working set MB"}};
+    rows = {{"N", "runs", "to Ready ms", "disclaimer ms", "peak working set MB", "baseline process MB"}};
     for (const auto& r : results.startup) {
         rows.push_back({std::to_string(r.seeded), std::to_string(r.runs), Ms(r.readyMs), Ms(r.disclaimerMs),
-                        Fixed(r.peakWorkingSetMb, 1)});
+                        Fixed(r.peakWorkingSetMb, 1), Fixed(r.baselineWorkingSetMb, 1)});
     }
     out += Table(rows);
 

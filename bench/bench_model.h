@@ -76,6 +76,9 @@ struct StartupRow {
     double readyMs = 0;            // median, disclaimer time taken out
     double disclaimerMs = 0;       // median time the disclaimer was up (as seen)
     double peakWorkingSetMb = 0;   // largest of the runs
+    // A process that loads what the program needs (a window, the common
+    // controls, a WMI connection, the installer) and does nothing else.
+    double baselineWorkingSetMb = 0;
 };
 
 struct Target {
