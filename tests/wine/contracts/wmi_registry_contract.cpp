@@ -1,12 +1,8 @@
 #include <windows.h>
 
-#include <chrono>
-#include <cstdio>
 #include <string>
-#include <vector>
 
 #include "contract/registry_contract.h"
-#include "platform/windows/com.h"
 #include "platform/windows/wide_strings.h"
 #include "platform/windows/wmi_management.h"
 #include "wine_support.h"
@@ -14,10 +10,9 @@
 namespace clearstrand::contract {
 namespace {
 
+using namespace wine_tests;
 using win32::FromWide;
 using win32::ToWide;
-using win32::UniqueHkey;
-using wine_tests::Check;
 
 HKEY HiveKey(int32_t hive) { return hive == kHiveLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
@@ -36,7 +31,7 @@ struct WmiRegistryTraits {
     ~WmiRegistryTraits() {
         for (int32_t hive : {kHiveLocalMachine, kHiveCurrentUser}) {
             for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-                RemoveTree(HiveKey(hive), ToWide(root_), view);
+                RemoveRegistryTree(HiveKey(hive), ToWide(root_), view);
                 // The shared parent goes once the last test's key is gone.
                 RegDeleteKeyExW(HiveKey(hive), L"SOFTWARE\\ClearstrandTest", view, 0);
             }
@@ -44,9 +39,7 @@ struct WmiRegistryTraits {
     }
 
     static const char* Gap(RegistryGap gap) {
-        if (!wine_tests::UnderWine()) {
-            return nullptr;
-        }
+        if (!UnderWine()) return nullptr;
         switch (gap) {
         case RegistryGap::LeafEnumKeyCode:
             return "todo_wine: StdRegProv.EnumKey returns 259 (no more items) for a key without subkeys";
@@ -59,50 +52,23 @@ struct WmiRegistryTraits {
     ManagementService& Service() { return *service_; }
     std::u16string Root() { return root_; }
 
-    void CreateKey(int32_t hive, const std::u16string& path) { Create(hive, path, KEY_WOW64_32KEY); }
-    void CreateKeyIn64BitView(const std::u16string& path) { Create(kHiveLocalMachine, path, KEY_WOW64_64KEY); }
-
+    void CreateKey(int32_t hive, const std::u16string& path) { MakeRegistryKey(HiveKey(hive), ToWide(path)); }
+    void CreateKeyIn64BitView(const std::u16string& path) {
+        MakeRegistryKey(HKEY_LOCAL_MACHINE, ToWide(path), KEY_WOW64_64KEY);
+    }
     void SetString(int32_t hive, const std::u16string& path, const std::u16string& name,
                    const std::u16string& value) {
-        const UniqueHkey key = Create(hive, path, KEY_WOW64_32KEY);
-        Check(RegSetValueExW(key.get(), ToWide(name).c_str(), 0, REG_SZ,
-                             reinterpret_cast<const BYTE*>(value.c_str()),
-                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
-              L"RegSetValueExW");
+        SetRegistryString(HiveKey(hive), ToWide(path), ToWide(name), ToWide(value));
     }
-
     void SetDword(int32_t hive, const std::u16string& path, const std::u16string& name, uint32_t value) {
-        const UniqueHkey key = Create(hive, path, KEY_WOW64_32KEY);
         const DWORD data = value;
-        Check(RegSetValueExW(key.get(), ToWide(name).c_str(), 0, REG_DWORD,
+        Check(RegSetValueExW(MakeRegistryKey(HiveKey(hive), ToWide(path)).get(), ToWide(name).c_str(), 0, REG_DWORD,
                              reinterpret_cast<const BYTE*>(&data), sizeof data),
               L"RegSetValueExW");
     }
-
-    bool KeyExists(int32_t hive, const std::u16string& path) {
-        UniqueHkey key;
-        return RegOpenKeyExW(HiveKey(hive), ToWide(path).c_str(), 0, KEY_READ | KEY_WOW64_32KEY,
-                             key.put()) == ERROR_SUCCESS;
-    }
+    bool KeyExists(int32_t hive, const std::u16string& path) { return RegistryKeyExists(HiveKey(hive), ToWide(path)); }
 
 private:
-    static UniqueHkey Create(int32_t hive, const std::u16string& path, REGSAM view) {
-        UniqueHkey key;
-        Check(RegCreateKeyExW(HiveKey(hive), ToWide(path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view,
-                              nullptr, key.put(), nullptr),
-              L"RegCreateKeyExW(" + ToWide(path) + L")");
-        return key;
-    }
-
-    static void RemoveTree(HKEY hive, const std::wstring& path, REGSAM view) {
-        UniqueHkey key;
-        if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_ALL_ACCESS | view, key.put()) == ERROR_SUCCESS) {
-            RegDeleteTreeW(key.get(), nullptr);
-            key.reset();
-            RegDeleteKeyExW(hive, path.c_str(), view, 0);
-        }
-    }
-
     std::unique_ptr<ManagementService> service_ = win32::MakeWmiManagementService();
     std::u16string root_;
 };
@@ -157,78 +123,6 @@ TEST(WmiFailures, DescribeTheCallAndTheSystemsText) {
         EXPECT_NE(std::string(error.what()).find("(0x00000645)"), std::string::npos) << error.what();
     }
     EXPECT_NO_THROW(win32::ThrowIfFailed(S_FALSE, L"anything"));
-}
-
-double MillisecondsPerCall(std::chrono::steady_clock::duration total, int calls) {
-    return std::chrono::duration<double, std::milli>(total).count() / calls;
-}
-
-// The provider must list and read what the registry API itself lists and
-// reads; the figures go to the log to keep an eye on the provider's cost.
-TEST(WmiRegistrySpeed, ProviderAgreesWithTheRegistryApiAndItsCostIsLogged) {
-    WmiRegistryTraits traits;
-    const std::u16string root = traits.Root();
-    for (int i = 0; i < 40; ++i) {
-        const std::u16string entry = root + u"\\Entry " + FromWide(std::to_wstring(i));
-        traits.SetString(kHiveLocalMachine, entry, u"DisplayName", u"Product " + FromWide(std::to_wstring(i)));
-    }
-    auto provider = win32::MakeWmiManagementService()->GetRegistryProvider(kRegistryImpersonate);
-    constexpr int kRounds = 20;
-
-    std::vector<std::u16string> viaProvider;
-    std::vector<std::u16string> viaApi;
-    std::u16string lastValue;
-    const auto t0 = std::chrono::steady_clock::now();
-    for (int round = 0; round < kRounds; ++round) {
-        provider->EnumKey(kHiveLocalMachine, root, viaProvider);
-    }
-    const auto t1 = std::chrono::steady_clock::now();
-    for (int round = 0; round < kRounds; ++round) {
-        UniqueHkey key;
-        Check(RegOpenKeyExW(HKEY_LOCAL_MACHINE, ToWide(root).c_str(), 0, KEY_READ | KEY_WOW64_32KEY, key.put()),
-              L"RegOpenKeyExW");
-        viaApi.clear();
-        wchar_t name[256];
-        for (DWORD i = 0;; ++i) {
-            DWORD length = 256;
-            if (RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            viaApi.push_back(FromWide(std::wstring_view(name, length)));
-        }
-    }
-    const auto t2 = std::chrono::steady_clock::now();
-    for (const auto& entry : viaProvider) {
-        EXPECT_EQ(provider->GetStringValue(kHiveLocalMachine, root + u"\\" + entry, u"DisplayName", lastValue), 0);
-    }
-    const auto t3 = std::chrono::steady_clock::now();
-    std::vector<std::u16string> apiValues;
-    for (const auto& entry : viaApi) {
-        UniqueHkey key;
-        Check(RegOpenKeyExW(HKEY_LOCAL_MACHINE, ToWide(root + u"\\" + entry).c_str(), 0,
-                            KEY_QUERY_VALUE | KEY_WOW64_32KEY, key.put()),
-              L"RegOpenKeyExW");
-        wchar_t data[256] = {};
-        DWORD size = sizeof data - sizeof(wchar_t);
-        Check(RegQueryValueExW(key.get(), L"DisplayName", nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size),
-              L"RegQueryValueExW");
-        apiValues.push_back(FromWide(data));
-    }
-    const auto t4 = std::chrono::steady_clock::now();
-
-    EXPECT_EQ(viaProvider.size(), 40u);
-    EXPECT_EQ(viaProvider, viaApi);
-    ASSERT_FALSE(apiValues.empty());
-    EXPECT_EQ(lastValue, apiValues.back());
-
-    const double enumProvider = MillisecondsPerCall(t1 - t0, kRounds);
-    const double enumApi = MillisecondsPerCall(t2 - t1, kRounds);
-    const double valueProvider = MillisecondsPerCall(t3 - t2, static_cast<int>(viaProvider.size()));
-    const double valueApi = MillisecondsPerCall(t4 - t3, static_cast<int>(viaApi.size()));
-    std::printf("EnumKey of 40 subkeys: provider %.3f ms, RegEnumKeyExW %.3f ms\n", enumProvider, enumApi);
-    std::printf("GetStringValue: provider %.3f ms, RegOpenKeyExW + RegQueryValueExW %.3f ms\n", valueProvider, valueApi);
-    RecordProperty("EnumKeyProviderMs", std::to_string(enumProvider));
-    RecordProperty("EnumKeyApiMs", std::to_string(enumApi));
-    RecordProperty("GetStringValueProviderMs", std::to_string(valueProvider));
-    RecordProperty("GetStringValueApiMs", std::to_string(valueApi));
 }
 
 }  // namespace

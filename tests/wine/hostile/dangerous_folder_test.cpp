@@ -242,16 +242,21 @@ TEST(DangerousInstallLocation, IsRefusedAndNothingOnDiskChanges) {
 }
 
 // The service's own list of protected folders is the one the rule above
-// was checked against: every folder in it is one of the refused cases.
+// was checked against: full paths without a trailing separator, each one of
+// the refused cases.
 TEST(DangerousInstallLocation, TheServiceProtectsEveryRealFolder) {
     const RealFolders real;
     const ProtectedFolders folders = GuardedFileService({}).GetProtectedFolders();
-    EXPECT_TRUE(SamePath(win32::ToWide(folders.windows), real.windows));
+    EXPECT_EQ(win32::ToWide(folders.windows), real.windows);
+    // Program Files and Common Files in both views, ProgramData, Users, the
+    // profile, Desktop, Documents.
+    EXPECT_EQ(folders.shell.size(), 9u);
     const std::vector<std::wstring> all = real.All();
     for (const auto& shell : folders.shell) {
         const std::wstring wide = win32::ToWide(shell);
-        EXPECT_TRUE(std::any_of(all.begin(), all.end(), [&](const std::wstring& f) { return SamePath(f, wide); }))
-            << Narrow(wide);
+        SCOPED_TRACE(Narrow(wide));
+        EXPECT_NE(wide.back(), L'\\');
+        EXPECT_TRUE(std::any_of(all.begin(), all.end(), [&](const std::wstring& f) { return SamePath(f, wide); }));
     }
 }
 

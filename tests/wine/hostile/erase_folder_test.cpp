@@ -96,31 +96,26 @@ const std::vector<EraseCase>& Cases() {
              MakeFile(v + L"\\top.txt", "b", FILE_ATTRIBUTE_READONLY);
              return v.size() > 260;
          }},
-        {"NonAsciiNames", L"victim",
-         [](const std::wstring& v, const std::wstring&) {
-             std::wstring folder = v;
-             for (const auto& name : kScriptNames) {
-                 MakeFile(v + L"\\" + name + L".txt", "a");
-                 folder += L"\\" + name;
-                 MakeFile(folder + L"\\" + name + L" \u00e9t\u00e9.dat", "b", FILE_ATTRIBUTE_READONLY);
-             }
-             return true;
-         }},
-        {"NonAsciiVictim", L"\u0412\u0435\u043b\u044c\u0442\u0440\u0430 \u00c9t\u00e9 \u4e2d \U0001F680",
-         [](const std::wstring& v, const std::wstring&) {
-             MakeFile(v + L"\\\u03b1\u03b2\u03b3\\\U0001F600.txt", "a");
-             return true;
-         }},
-        {"EverythingAtOnce", L"victim",
+        // Every script at every level, past 260 characters, with a read-only
+        // file on each level and a read-only hidden folder at the bottom.
+        {"NonAsciiNamesPast260", L"victim",
          [](const std::wstring& v, const std::wstring&) {
              std::wstring folder = v;
              for (int i = 0; i < 4; ++i) {
-                 for (const auto& name : kScriptNames) folder += L"\\" + name;
+                 for (const auto& name : kScriptNames) {
+                     folder += L"\\" + name;
+                     MakeFile(folder + L"\\" + name + L" \u00e9t\u00e9.dat", "b", FILE_ATTRIBUTE_READONLY);
+                 }
              }
              MakeFile(folder + L"\\\U0001F4BE.bin", "a",
                       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
              SetFileAttributesW(Extended(folder).c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
              return folder.size() > 260;
+         }},
+        {"NonAsciiVictim", L"\u0412\u0435\u043b\u044c\u0442\u0440\u0430 \u00c9t\u00e9 \u4e2d \U0001F680",
+         [](const std::wstring& v, const std::wstring&) {
+             MakeFile(v + L"\\\u03b1\u03b2\u03b3\\\U0001F600.txt", "a");
+             return true;
          }},
         // Names the ordinary path rules would trim or turn into devices; only
         // the "\\?\" form makes or reaches them.

@@ -15,6 +15,7 @@
 #include "memory/memory_controls.h"
 #include "platform/errors.h"
 #include "platform/windows/com.h"
+#include "wine/contracts/wine_support.h"
 
 namespace clearstrand::hostile {
 
@@ -24,19 +25,11 @@ int CaseCount();
 
 // ---- Disk ----------------------------------------------------------------------
 
-// The "\\?\" form, so that every helper reaches paths past 260 characters.
-std::wstring Extended(const std::wstring& path);
+using namespace wine_tests;
 
-// Creates the folder and every missing parent.
-void MakeFolder(const std::wstring& path);
-void MakeFile(const std::wstring& path, const std::string& content, DWORD attributes = FILE_ATTRIBUTE_NORMAL);
 std::string ReadFile(const std::wstring& path);
-bool Exists(const std::wstring& path);
-DWORD Attributes(const std::wstring& path);
 // Every file and folder below `folder`, relative to it, folders ending in "\".
 std::vector<std::wstring> ListTree(const std::wstring& folder);
-// Clears read-only and deletes; a link is removed, never entered.
-void RemoveTree(const std::wstring& path);
 
 // A new folder directly under C:\ for one test, removed with everything in it
 // when the test ends.
@@ -53,11 +46,6 @@ public:
 private:
     std::wstring path_;
 };
-
-// Makes a directory junction or, failing that, a symbolic link at `link`
-// pointing to `target`; false when this system can make neither, in which
-// case nothing is left at `link`.
-bool MakeFolderLink(const std::wstring& link, const std::wstring& target);
 
 // ---- Another process holding a file ---------------------------------------------
 
@@ -140,15 +128,5 @@ struct Rig {
     MemoryShell shell{log};
     Form1 form;
 };
-
-// ---- Registry ---------------------------------------------------------------------
-
-// HKEY_LOCAL_MACHINE in the 32-bit view, where the provider looks.
-void SetRegistryString(HKEY hive, const std::wstring& path, const std::wstring& name, const std::wstring& value);
-void MakeRegistryKey(HKEY hive, const std::wstring& path);
-bool RegistryKeyExists(HKEY hive, const std::wstring& path);
-void RemoveRegistryTree(HKEY hive, const std::wstring& path);
-
-std::string Narrow(const std::wstring& text);
 
 }  // namespace clearstrand::hostile

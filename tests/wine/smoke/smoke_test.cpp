@@ -16,17 +16,17 @@
 #include <string>
 #include <vector>
 
+#include "wine/contracts/wine_support.h"
 #include "wine/driver/driver.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 namespace drv = clearstrand::driver;
+namespace wine_tests = clearstrand::wine_tests;
 
 std::wstring g_exe;
 
-// The program reads HKEY_LOCAL_MACHINE in the 32-bit view.
-constexpr REGSAM kView32 = KEY_WOW64_32KEY;
 constexpr wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 struct Seed {
@@ -59,34 +59,18 @@ void RemoveCatalogKeys() {
     for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
         for (const wchar_t* name : {L"Veltramark", L"Planoview", L"Lanternix Software", L"ModelHarbor", L"KTRN",
                                     L"Castwell", L"Veltramark Stockroom", L"QBEL"}) {
-            HKEY software = nullptr;
-            if (RegOpenKeyExW(hive, L"SOFTWARE", 0, KEY_ALL_ACCESS | kView32, &software) == ERROR_SUCCESS) {
-                RegDeleteTreeW(software, name);
-                RegCloseKey(software);
-            }
+            wine_tests::RemoveRegistryTree(hive, std::wstring(L"SOFTWARE\\") + name);
         }
     }
     for (const Seed& seed : Seeds()) {
-        if (seed.values.empty()) continue;
-        HKEY root = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstall, 0, KEY_ALL_ACCESS | kView32, &root) == ERROR_SUCCESS) {
-            RegDeleteTreeW(root, seed.path.substr(seed.path.rfind(L'\\') + 1).c_str());
-            RegCloseKey(root);
-        }
+        if (!seed.values.empty()) wine_tests::RemoveRegistryTree(seed.hive, seed.path);
     }
 }
 
 void SeedKeys() {
     for (const Seed& seed : Seeds()) {
-        HKEY key = nullptr;
-        const REGSAM view = seed.hive == HKEY_LOCAL_MACHINE ? kView32 : 0;
-        ASSERT_EQ(RegCreateKeyExW(seed.hive, seed.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
-                                  nullptr),
-                  ERROR_SUCCESS);
-        for (const auto& [name, value] : seed.values)
-            RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
+        wine_tests::MakeRegistryKey(seed.hive, seed.path);
+        for (const auto& [name, value] : seed.values) wine_tests::SetRegistryString(seed.hive, seed.path, name, value);
     }
 }
 
@@ -99,10 +83,6 @@ std::wstring Describe(const std::vector<drv::TreeItem>& items) {
                item.text + (item.bold ? L" <b>" : L"") + (item.expanded ? L" <+>" : L"") + L"\n";
     }
     return out;
-}
-
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
 }
 
 const std::wstring kSeededTree =
@@ -176,7 +156,7 @@ protected:
 
 TEST_F(SmokeTest, StartsWithTheDisclaimerShowsTheSeededTreeAndCancelEndsIt) {
     ASSERT_NO_FATAL_FAILURE(StartAndWaitUntilIdle());
-    EXPECT_EQ(Narrow(Describe(drv::ReadTree(tree))), Narrow(kSeededTree));
+    EXPECT_EQ(wine_tests::Narrow(Describe(drv::ReadTree(tree))), wine_tests::Narrow(kSeededTree));
     EXPECT_EQ(drv::StatusText(status, 1), L"Ready");
     EXPECT_EQ(drv::StatusText(status, 0), L"");
     EXPECT_EQ(drv::StatusPartCount(status), 2);
@@ -215,7 +195,7 @@ TEST_F(SmokeTest, TicksPropagateEnableStartAndRefreshClearsThem) {
                                             drv::StatusText(status, 1) == L"Ready" &&
                                             Describe(drv::ReadTree(tree)) == kSeededTree; },
                                20s));
-    EXPECT_EQ(Narrow(Describe(drv::ReadTree(tree))), Narrow(kSeededTree));
+    EXPECT_EQ(wine_tests::Narrow(Describe(drv::ReadTree(tree))), wine_tests::Narrow(kSeededTree));
 
     // Closing the window ends the program as well.
     PostMessageW(main, WM_CLOSE, 0, 0);

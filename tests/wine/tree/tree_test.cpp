@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -137,9 +138,10 @@ protected:
     size_t ItemCount() const { return static_cast<size_t>(SendMessageW(host.Tree(), TVM_GETCOUNT, 0, 0)); }
 };
 
-TEST_F(TreeControlTest, ControlShowsCaptionsStructureStatesAndBold) {
+TEST_F(TreeControlTest, ControlShowsCaptionsStructureCheckBoldAndExpanded) {
     TreeNode& root = nodes.Add(u"Root", u"All Items");
     root.SetBold(true);
+    root.SetExpanded(true);  // before it has children: kept until the first arrives
     nodes.Add(u"Root", Relationship::Child, u"a", u"First (registry key)");
     TreeNode& b = nodes.Add(u"Root", Relationship::Child, u"b", u"Second");
     nodes.Add(u"b", Relationship::Child, u"b1", u"Grandchild");
@@ -147,39 +149,24 @@ TEST_F(TreeControlTest, ControlShowsCaptionsStructureStatesAndBold) {
 
     const std::vector<drv::TreeItem> items = drv::ReadTree(host.Tree());
     ASSERT_EQ(items.size(), 4u);
-    EXPECT_EQ(items[0].text, L"All Items");
-    EXPECT_EQ(items[1].text, L"First (registry key)");
-    EXPECT_EQ(items[2].text, L"Second");
-    EXPECT_EQ(items[3].text, L"Grandchild");
+    std::vector<std::wstring> texts;
+    for (const auto& item : items) texts.push_back(item.text);
+    EXPECT_EQ(texts, (std::vector<std::wstring>{L"All Items", L"First (registry key)", L"Second", L"Grandchild"}));
     EXPECT_EQ(items[3].depth, 2);
     EXPECT_EQ(items[3].parent, items[2].item);
-    EXPECT_TRUE(items[0].bold);
-    EXPECT_TRUE(root.Bold());
+    EXPECT_TRUE(items[0].bold && root.Bold());
     EXPECT_FALSE(items[1].bold);
+    EXPECT_TRUE(items[0].expanded && root.Expanded());
+    EXPECT_FALSE(items[2].expanded || b.Expanded());
     EXPECT_TRUE(items[2].checked);
-    EXPECT_FALSE(items[1].checked);
-    EXPECT_FALSE(items[3].checked);
+    EXPECT_FALSE(items[1].checked || items[3].checked);
 
     b.SetChecked(false);
-    EXPECT_FALSE(Shown(L"Second").checked);
-    EXPECT_FALSE(b.Checked());
-}
-
-TEST_F(TreeControlTest, ExpandedIsKeptUntilTheFirstChildArrives) {
-    TreeNode& root = nodes.Add(u"Root", u"All");
-    root.SetExpanded(true);  // no children yet
-    EXPECT_TRUE(root.Expanded());
-    TreeNode& child = nodes.Add(u"Root", Relationship::Child, u"c", u"Child");
-    nodes.Add(u"c", Relationship::Child, u"g", u"Grandchild");
-    EXPECT_TRUE(Shown(L"All").expanded);
-    EXPECT_TRUE(root.Expanded());
-    EXPECT_FALSE(child.Expanded());
-    EXPECT_FALSE(Shown(L"Child").expanded);
-    child.SetExpanded(true);
-    EXPECT_TRUE(Shown(L"Child").expanded);
+    b.SetExpanded(true);
     root.SetExpanded(false);
-    EXPECT_FALSE(Shown(L"All").expanded);
-    EXPECT_FALSE(root.Expanded());
+    EXPECT_FALSE(Shown(L"Second").checked || b.Checked());
+    EXPECT_TRUE(Shown(L"Second").expanded);
+    EXPECT_FALSE(Shown(L"All Items").expanded || root.Expanded());
 }
 
 TEST_F(TreeControlTest, RemoveAndClearTakeTheItemsOutOfTheControl) {
@@ -209,8 +196,10 @@ TEST_F(TreeControlTest, ClickOnTheCaptionOrTheProgramsOwnChangeRaisesNothing) {
     TreeNode& a = nodes.Add(u"Root", Relationship::Child, u"a", u"Some caption");
     drv::PumpFor(20ms);  // the tree draws once the program is idle
     SendMessageW(host.Tree(), TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(host.Control().ItemHandle(a)));
+    // TVM_GETITEMRECT takes the item in the RECT it fills.
     RECT text{};
-    *reinterpret_cast<HTREEITEM*>(&text) = host.Control().ItemHandle(a);
+    const HTREEITEM item = host.Control().ItemHandle(a);
+    std::memcpy(&text, &item, sizeof item);
     ASSERT_TRUE(SendMessageW(host.Tree(), TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&text)));
     POINT caption{(text.left + text.right) / 2, (text.top + text.bottom) / 2};
     ClientToScreen(host.Tree(), &caption);
@@ -242,26 +231,6 @@ TEST_F(TreeControlTest, ACheckForANodeThatIsGoneIsDropped) {
     drv::PumpFor(100ms);
     EXPECT_EQ(host.Raised(), 0);
     EXPECT_FALSE(nodes.Item(2).Checked());
-}
-
-TEST_F(TreeControlTest, TenThousandNodesAreAddedQuickly) {
-    const auto start = std::chrono::steady_clock::now();
-    nodes.Add(u"Root", u"All").SetExpanded(true);
-    for (int group = 0; group < 100; ++group) {
-        const std::u16string groupKey = u"g" + FromUtf8(std::to_string(group));
-        nodes.Add(u"Root", Relationship::Child, groupKey, groupKey).SetExpanded(true);
-        for (int i = 0; i < 99; ++i) {
-            const std::u16string key = groupKey + u"." + FromUtf8(std::to_string(i));
-            nodes.Add(groupKey, Relationship::Child, key, key);
-        }
-    }
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(nodes.Count(), 10001);
-    EXPECT_EQ(ItemCount(), 10001u);
-    EXPECT_LT(elapsed, 10s);
-    drv::PumpFor(50ms);  // the deferred redraw
-    nodes.Item(nodes.Count()).SetChecked(true);
-    EXPECT_TRUE(nodes.Item(nodes.Count()).Checked());
 }
 
 }  // namespace

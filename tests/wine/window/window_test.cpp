@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,21 +25,21 @@ namespace drv = clearstrand::driver;
 
 // ---- The layout as a pure function -------------------------------------------
 
-TEST(LayoutTest, At96DpiEveryTwipValueIsDividedByFifteen) {
+constexpr Bounds WindowLayout::* kPlaced[] = {&WindowLayout::picture,  &WindowLayout::label,    &WindowLayout::tree,
+                                             &WindowLayout::command1, &WindowLayout::command2, &WindowLayout::command3,
+                                             &WindowLayout::statusBar};
+
+TEST(LayoutTest, TheDesignInTwipsScalesWithTheDpiWithoutGapsOrOverlaps) {
     const WindowLayout at96 = ComputeLayout(96);
+    // At 96 DPI every twip value is divided by fifteen.
     EXPECT_EQ(at96.clientWidth, 527);
     EXPECT_EQ(at96.clientHeight, 501);
-    EXPECT_EQ(at96.picture, (Bounds{48, 16, 33, 44}));
-    EXPECT_EQ(at96.label, (Bounds{96, 16, 401, 57}));
-    EXPECT_EQ(at96.tree, (Bounds{48, 80, 433, 337}));
-    EXPECT_EQ(at96.command1, (Bounds{120, 432, 81, 25}));
-    EXPECT_EQ(at96.command2, (Bounds{224, 432, 81, 25}));
-    EXPECT_EQ(at96.command3, (Bounds{328, 432, 81, 25}));
-    EXPECT_EQ(at96.statusBar, (Bounds{0, 468, 527, 33}));
-}
+    const Bounds design[] = {{48, 16, 33, 44},   {96, 16, 401, 57},  {48, 80, 433, 337}, {120, 432, 81, 25},
+                             {224, 432, 81, 25}, {328, 432, 81, 25}, {0, 468, 527, 33}};
+    for (size_t i = 0; i < std::size(kPlaced); ++i) EXPECT_EQ(at96.*kPlaced[i], design[i]) << i;
+    EXPECT_EQ(ComputeLayout(144).picture, (Bounds{72, 24, 50, 66}));
+    EXPECT_EQ(ComputeLayout(144).clientWidth, 791);
 
-TEST(LayoutTest, AtOtherDpisTheDesignScalesWithoutGapsOrOverlaps) {
-    const WindowLayout at96 = ComputeLayout(96);
     for (unsigned dpi : {120u, 144u, 192u}) {
         SCOPED_TRACE(dpi);
         const WindowLayout scaled = ComputeLayout(dpi);
@@ -46,25 +47,22 @@ TEST(LayoutTest, AtOtherDpisTheDesignScalesWithoutGapsOrOverlaps) {
         const auto expectScaled = [&](int actual, int design) { EXPECT_LE(std::abs(actual - design * factor), 1.0); };
         expectScaled(scaled.clientWidth, at96.clientWidth);
         expectScaled(scaled.clientHeight, at96.clientHeight);
-        for (auto member : {&WindowLayout::picture, &WindowLayout::label, &WindowLayout::tree, &WindowLayout::command1,
-                            &WindowLayout::command2, &WindowLayout::command3, &WindowLayout::statusBar}) {
+        for (auto member : kPlaced) {
             expectScaled((scaled.*member).left, (at96.*member).left);
             expectScaled((scaled.*member).top, (at96.*member).top);
             expectScaled((scaled.*member).width, (at96.*member).width);
             expectScaled((scaled.*member).height, (at96.*member).height);
         }
-        // The status bar fills the bottom edge exactly.
+        // The status bar fills the bottom edge exactly; the buttons stay one
+        // size and keep their distances.
         EXPECT_EQ(scaled.statusBar.width, scaled.clientWidth);
         EXPECT_EQ(scaled.statusBar.top + scaled.statusBar.height, scaled.clientHeight);
-        // The buttons stay one size and keep their distances.
         EXPECT_EQ(scaled.command1.top, scaled.command3.top);
         EXPECT_LE(std::abs(scaled.command1.width - scaled.command2.width), 1);
         EXPECT_LE(std::abs(scaled.command2.width - scaled.command3.width), 1);
         EXPECT_LT(scaled.tree.top + scaled.tree.height, scaled.command1.top);
         EXPECT_LT(scaled.command1.top + scaled.command1.height, scaled.statusBar.top);
     }
-    EXPECT_EQ(ComputeLayout(144).picture, (Bounds{72, 24, 50, 66}));
-    EXPECT_EQ(ComputeLayout(144).clientWidth, 791);
 }
 
 TEST(LayoutTest, SpringPanelsTakeWhatTheOthersLeave) {
@@ -130,13 +128,8 @@ protected:
         GetClientRect(window.Hwnd(), &client);
         EXPECT_EQ(client.right, layout.clientWidth);
         EXPECT_EQ(client.bottom, layout.clientHeight);
-        EXPECT_EQ(Placed(kPicture1Id), layout.picture);
-        EXPECT_EQ(Placed(kLabel2Id), layout.label);
-        EXPECT_EQ(Placed(kTreeView1Id), layout.tree);
-        EXPECT_EQ(Placed(kCommand1Id), layout.command1);
-        EXPECT_EQ(Placed(kCommand2Id), layout.command2);
-        EXPECT_EQ(Placed(kCommand3Id), layout.command3);
-        EXPECT_EQ(Placed(kStatusBar1Id), layout.statusBar);
+        const int ids[] = {kPicture1Id, kLabel2Id, kTreeView1Id, kCommand1Id, kCommand2Id, kCommand3Id, kStatusBar1Id};
+        for (size_t i = 0; i < std::size(ids); ++i) EXPECT_EQ(Placed(ids[i]), layout.*kPlaced[i]) << ids[i];
     }
 
     int FontHeight(int id) {
