@@ -27,8 +27,6 @@ namespace {
 using memory_detail::Fold;
 using memory_detail::SplitPath;
 
-std::string Decimal(int32_t value) { return std::to_string(value); }
-
 // ---------------------------------------------------------------------------
 // Counting decorators over the in-memory platform.
 
@@ -254,21 +252,13 @@ struct RegistryState {
     std::map<std::tuple<int32_t, std::u16string, std::u16string>, std::optional<std::u16string>> values;
 };
 
-void WalkKeys(const MemoryRegistry& registry, int32_t hive, const std::u16string& path, RegistryState& state) {
-    for (const auto& name : registry.SubKeys(hive, path)) {
-        const std::u16string child = path.empty() ? name : path + u"\\" + name;
-        state.keys.insert({hive, child});
-        WalkKeys(registry, hive, child, state);
-    }
-}
-
-// Each key's path with every name as the registry keeps it, by its folded path.
-void WalkStored(const MemoryRegistry& registry, int32_t hive, const std::u16string& path,
-                std::map<std::pair<int32_t, std::u16string>, std::u16string>& stored) {
+// Every key's path as the registry keeps it, by its folded path.
+void WalkKeys(const MemoryRegistry& registry, int32_t hive, const std::u16string& path,
+              std::map<std::pair<int32_t, std::u16string>, std::u16string>& stored) {
     for (const auto& name : registry.SubKeys(hive, path)) {
         const std::u16string child = path.empty() ? name : path + u"\\" + name;
         stored[{hive, Fold(child)}] = child;
-        WalkStored(registry, hive, child, stored);
+        WalkKeys(registry, hive, child, stored);
     }
 }
 
@@ -276,7 +266,9 @@ void WalkStored(const MemoryRegistry& registry, int32_t hive, const std::u16stri
 // key's values still compare.
 RegistryState Snapshot(const MemoryRegistry& registry, const testing::Machine& machine) {
     RegistryState state;
-    for (int32_t hive : {kHiveLocalMachine, kHiveCurrentUser}) WalkKeys(registry, hive, u"", state);
+    std::map<std::pair<int32_t, std::u16string>, std::u16string> stored;
+    for (int32_t hive : {kHiveLocalMachine, kHiveCurrentUser}) WalkKeys(registry, hive, u"", stored);
+    for (const auto& [where, path] : stored) state.keys.insert({where.first, path});
     for (const auto& key : machine.keys) {
         for (const auto& value : key.values) {
             state.values[{key.hive, key.path, value.name}] = registry.GetString(key.hive, key.path, value.name);
@@ -442,7 +434,7 @@ Outcome Expect(const RemovalRun& run, size_t index) {
     if (call.method == "GetRegistryProvider") {
         if (call.arg != kDeleteMoniker) return Outcome::Reported;
         // The deletion level that connects has just shown its own path.
-        const std::string own = "status=Deleting " + Decimal(*hive) + "\\" + ToUtf8(top);
+        const std::string own = "status=Deleting " + std::to_string(*hive) + "\\" + ToUtf8(top);
         return lastStatus == own ? Outcome::Reported : Outcome::Silent;
     }
     if (call.hive != *hive) return Outcome::Reported;
@@ -469,7 +461,7 @@ Before Capture(RemovalRun& run, const testing::Machine& machine) {
     Before before{Snapshot(run.platform.registry, machine), {}, run.platform.installer.ProductNames(),
                   run.platform.files.AllPaths(), testing::ExpectPopulation(run.platform.registry).rows};
     std::map<std::pair<int32_t, std::u16string>, std::u16string> byFolded;
-    for (int32_t hive : {kHiveLocalMachine, kHiveCurrentUser}) WalkStored(run.platform.registry, hive, u"", byFolded);
+    for (int32_t hive : {kHiveLocalMachine, kHiveCurrentUser}) WalkKeys(run.platform.registry, hive, u"", byFolded);
     for (const auto& key : machine.keys) {
         before.stored[{key.hive, key.path}] = byFolded.at({key.hive, Fold(key.path)});
     }
@@ -650,8 +642,7 @@ TEST(FaultInjection, EveryFailingCallIsReportedAndNothingUntickedChanges) {
         const testing::Machine machine = testing::MachineGenerator(seed).Generate(options);
         ++totals.machines;
 
-        // Without a fault first, to count the calls.
-        // Every run starts from the same state: capture it once.
+        // Without a fault first, to count the calls; every run starts from this state.
         std::vector<PlatformCall> baseline;
         std::optional<Before> before;
         {
@@ -764,7 +755,6 @@ TEST(FaultInjection, HostileMachinesLoseNothingUnticked) {
     Totals totals;
     for (const auto& hostile : HostileRemovals()) {
         SCOPED_TRACE(hostile.name);
-        const auto started = std::chrono::steady_clock::now();
         testing::Machine machine;
         hostile.build(machine);
         RemovalRun run(machine, hostile.tick);
@@ -780,7 +770,6 @@ TEST(FaultInjection, HostileMachinesLoseNothingUnticked) {
                 }
             }
         }
-        std::cout << hostile.name << ": " << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count() << " ms" << std::endl;
     }
     std::cout << "hostile removals: " << HostileRemovals().size() << " cases" << std::endl;
 }
