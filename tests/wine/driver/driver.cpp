@@ -302,51 +302,31 @@ RECT StatusPartRect(HWND statusBar, int part) {
 std::vector<TreeItem> ReadTree(HWND tree) {
     std::vector<TreeItem> items;
     RemoteMemory memory(tree, sizeof(TVITEMW) + kTextChars * sizeof(wchar_t));
-    const auto read = [&](HTREEITEM item, HTREEITEM parent, int depth) {
-        TVITEMW tvi{};
-        tvi.mask = TVIF_HANDLE | TVIF_TEXT | TVIF_STATE;
-        tvi.hItem = item;
-        tvi.stateMask = TVIS_STATEIMAGEMASK | TVIS_BOLD | TVIS_EXPANDED;
-        tvi.pszText = reinterpret_cast<LPWSTR>(memory.Address() + sizeof(TVITEMW));
-        tvi.cchTextMax = static_cast<int>(kTextChars);
-        memory.Write(&tvi, sizeof(tvi));
-        SendMessageW(tree, TVM_GETITEMW, 0, memory.Param());
-        memory.Read(&tvi, sizeof(tvi));
-        std::wstring text(kTextChars, L'\0');
-        memory.Read(text.data(), kTextChars * sizeof(wchar_t), sizeof(TVITEMW));
-        text.resize(text.find(L'\0'));
-        TreeItem result;
-        result.item = item;
-        result.parent = parent;
-        result.depth = depth;
-        result.text = text;
-        result.checked = ((tvi.state & TVIS_STATEIMAGEMASK) >> 12) == 2;
-        result.bold = (tvi.state & TVIS_BOLD) != 0;
-        result.expanded = (tvi.state & TVIS_EXPANDED) != 0;
-        return result;
-    };
     const auto next = [&](UINT relation, HTREEITEM from) {
         return reinterpret_cast<HTREEITEM>(
             SendMessageW(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(from)));
     };
-    // Depth first, without recursion.
-    struct Frame {
-        HTREEITEM item;
-        HTREEITEM parent;
-        int depth;
+    // Depth first; the tree is a few levels deep, so recursion is fine.
+    const auto readLevel = [&](auto& self, HTREEITEM first, HTREEITEM parent, int depth) -> void {
+        for (HTREEITEM item = first; item; item = next(TVGN_NEXT, item)) {
+            TVITEMW tvi{};
+            tvi.mask = TVIF_HANDLE | TVIF_TEXT | TVIF_STATE;
+            tvi.hItem = item;
+            tvi.stateMask = TVIS_STATEIMAGEMASK | TVIS_BOLD | TVIS_EXPANDED;
+            tvi.pszText = reinterpret_cast<LPWSTR>(memory.Address() + sizeof(TVITEMW));
+            tvi.cchTextMax = static_cast<int>(kTextChars);
+            memory.Write(&tvi, sizeof(tvi));
+            SendMessageW(tree, TVM_GETITEMW, 0, memory.Param());
+            memory.Read(&tvi, sizeof(tvi));
+            std::wstring text(kTextChars, L'\0');
+            memory.Read(text.data(), kTextChars * sizeof(wchar_t), sizeof(TVITEMW));
+            text.resize(text.find(L'\0'));
+            items.push_back({item, parent, depth, text, ((tvi.state & TVIS_STATEIMAGEMASK) >> 12) == 2,
+                             (tvi.state & TVIS_BOLD) != 0, (tvi.state & TVIS_EXPANDED) != 0});
+            self(self, next(TVGN_CHILD, item), item, depth + 1);
+        }
     };
-    std::vector<Frame> stack;
-    for (HTREEITEM top = next(TVGN_ROOT, nullptr); top; top = next(TVGN_NEXT, top))
-        stack.insert(stack.begin(), {top, nullptr, 0});
-    while (!stack.empty()) {
-        const Frame frame = stack.back();
-        stack.pop_back();
-        items.push_back(read(frame.item, frame.parent, frame.depth));
-        std::vector<Frame> children;
-        for (HTREEITEM child = next(TVGN_CHILD, frame.item); child; child = next(TVGN_NEXT, child))
-            children.push_back({child, frame.item, frame.depth + 1});
-        stack.insert(stack.end(), children.rbegin(), children.rend());
-    }
+    readLevel(readLevel, next(TVGN_ROOT, nullptr), nullptr, 0);
     return items;
 }
 

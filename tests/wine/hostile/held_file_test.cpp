@@ -47,6 +47,24 @@ private:
     std::vector<bool> containerExisted_;
 };
 
+// Loads the form over the seeded keys and ticks the release as a user
+// would, which ticks the product below it: the product goes in the first
+// pass, the release key in the second.
+void LoadAndTickRelease(Rig& rig) {
+    rig.installer.AddProduct(kProduct);
+    rig.form.Form_Load();
+    rig.shell.boxes.clear();  // the disclaimer
+    rig.form.Form_Activate();
+    TreeNode* release = rig.tree.Find(u"Veltramark 2005");
+    TreeNode* product = rig.tree.Find(kProduct);
+    ASSERT_NE(release, nullptr) << "the release key was not found through the provider";
+    ASSERT_NE(product, nullptr) << "the uninstall entry did not show under its release";
+    ASSERT_EQ(product->Parent(), release);
+    rig.tree.UserToggle(*release);
+    ASSERT_TRUE(product->Checked());
+    ASSERT_TRUE(rig.command2.Enabled());
+}
+
 TEST(HeldFile, IsReportedAndTheRunGoesOn) {
     CountCase();
     const TestRoot root(L"held");
@@ -61,22 +79,8 @@ TEST(HeldFile, IsReportedAndTheRunGoesOn) {
 
     GuardedFileService files({program});
     Rig rig(files);
-    rig.installer.AddProduct(kProduct);
     const FileHolder holder(held);
-
-    rig.form.Form_Load();
-    rig.shell.boxes.clear();  // the disclaimer
-    rig.form.Form_Activate();
-    TreeNode* release = rig.tree.Find(u"Veltramark 2005");
-    TreeNode* product = rig.tree.Find(kProduct);
-    ASSERT_NE(release, nullptr) << "the release key was not found through the provider";
-    ASSERT_NE(product, nullptr) << "the uninstall entry did not show under its release";
-    ASSERT_EQ(product->Parent(), release);
-    // Ticking the release ticks the product below it: the product goes in
-    // the first pass, the release key in the second, after the failure.
-    rig.tree.UserToggle(*release);
-    ASSERT_TRUE(product->Checked());
-    ASSERT_TRUE(rig.command2.Enabled());
+    ASSERT_NO_FATAL_FAILURE(LoadAndTickRelease(rig));
 
     rig.form.Command2_Click();
 
@@ -112,15 +116,7 @@ TEST(RemovalRun, RefusesTheWindowsFolderFromARealUninstallEntry) {
     const SeededRegistry registry(windows);
     GuardedFileService files({});  // any Delete at all fails the test
     Rig rig(files);
-    rig.installer.AddProduct(kProduct);
-
-    rig.form.Form_Load();
-    rig.shell.boxes.clear();
-    rig.form.Form_Activate();
-    TreeNode* release = rig.tree.Find(u"Veltramark 2005");
-    ASSERT_NE(release, nullptr);
-    ASSERT_NE(rig.tree.Find(kProduct), nullptr);
-    rig.tree.UserToggle(*release);
+    ASSERT_NO_FATAL_FAILURE(LoadAndTickRelease(rig));
     try {
         rig.form.Command2_Click();
     } catch (const EscapedDelete& error) {
