@@ -52,7 +52,7 @@ TEST_F(FolderErase, FilesFirstThenEachSubfolderCompletelyThenTheFolder) {
                        "FolderExists " + a + "\\Help", "GetFolder " + a + "\\Help", "DeleteFolder " + a + "\\Help",
                        "DeleteFolder " + a}));
     // Each level works with a file-system object of its own.
-    EXPECT_EQ(files.fileSystemsCreated, 4);
+    EXPECT_EQ(p.files.fileSystemsCreated, 4);
     EXPECT_FALSE(p.files.Exists(app));
 }
 
@@ -100,9 +100,9 @@ TEST_F(FolderErase, TheFirstFailureEndsTheEraseAndWhatWasDeletedStaysDeleted) {
         const std::u16string root = u"D:\\" + FromUtf8(call.substr(0, call.size() - 1));
         const std::u16string data = root + u"\\Data";
         seed(root);
-        files.hook = FailNth(call + ToUtf8(data), 1);
+        p.files.onCall = FailNth(call + ToUtf8(data), 1);
         EXPECT_THROW(form().EraseFolder(root), PlatformError);
-        files.hook = nullptr;
+        p.files.onCall = nullptr;
         EXPECT_FALSE(p.files.Exists(root + u"\\b.dll"));
         EXPECT_TRUE(p.files.Exists(root + u"\\Help\\index.htm"));
         EXPECT_EQ(p.files.Exists(data + u"\\one.dat"), call != "DeleteFolder ");

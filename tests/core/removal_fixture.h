@@ -15,136 +15,25 @@
 
 namespace clearstrand::removal_test {
 
-// A hook that sees every call by the name the memory services log it under
-// ("DeleteKey -2147483646 SOFTWARE\X", "GetFolder C:\X") and may raise, so a
-// test can fail exactly the n-th call of a kind.
-using CallHook = std::function<void(const std::string& call)>;
-
-inline std::string HiveCall(const char* method, int32_t hive, const std::u16string& path) {
-    return std::string(method) + " " + std::to_string(hive) + " " + ToUtf8(path);
-}
-
-inline PlatformError Injected(const std::string& call) {
-    return PlatformError(static_cast<int32_t>(0x80004005u), u"Injected: " + FromUtf8(call));
-}
-
-class HookedProvider : public RegistryProvider {
-public:
-    HookedProvider(std::unique_ptr<RegistryProvider> inner, CallHook& hook)
-        : inner_(std::move(inner)), hook_(hook) {}
-    int32_t EnumKey(int32_t hive, const std::u16string& path, std::vector<std::u16string>& names) override {
-        if (hook_) hook_(HiveCall("EnumKey", hive, path));
-        return inner_->EnumKey(hive, path, names);
-    }
-    int32_t GetStringValue(int32_t hive, const std::u16string& path, const std::u16string& valueName,
-                           std::u16string& value) override {
-        return inner_->GetStringValue(hive, path, valueName, value);
-    }
-    int32_t DeleteKey(int32_t hive, const std::u16string& path) override {
-        if (hook_) hook_(HiveCall("DeleteKey", hive, path));
-        return inner_->DeleteKey(hive, path);
-    }
-
-private:
-    std::unique_ptr<RegistryProvider> inner_;
-    CallHook& hook_;
-};
-
-class HookedManagement : public ManagementService {
-public:
-    explicit HookedManagement(ManagementService& inner) : inner_(inner) {}
-    std::unique_ptr<RegistryProvider> GetRegistryProvider(const std::u16string& moniker) override {
-        return std::make_unique<HookedProvider>(inner_.GetRegistryProvider(moniker), hook);
-    }
-    std::unique_ptr<ManagementServices> GetServices(const std::u16string& moniker) override {
-        return inner_.GetServices(moniker);
-    }
-    CallHook hook;
-
-private:
-    ManagementService& inner_;
-};
-
-class HookedFolder : public Folder {
-public:
-    HookedFolder(std::unique_ptr<Folder> inner, CallHook& hook) : inner_(std::move(inner)), hook_(hook) {}
-    std::u16string Path() const override { return inner_->Path(); }
-    std::vector<std::unique_ptr<File>> Files() override { return inner_->Files(); }
-    std::vector<std::unique_ptr<Folder>> SubFolders() override {
-        std::vector<std::unique_ptr<Folder>> wrapped;
-        for (auto& sub : inner_->SubFolders()) {
-            wrapped.push_back(std::make_unique<HookedFolder>(std::move(sub), hook_));
-        }
-        return wrapped;
-    }
-    void Delete(bool force) override {
-        if (hook_) hook_("DeleteFolder " + ToUtf8(inner_->Path()));
-        inner_->Delete(force);
-    }
-
-private:
-    std::unique_ptr<Folder> inner_;
-    CallHook& hook_;
-};
-
-class HookedFileSystem : public FileSystem {
-public:
-    HookedFileSystem(std::unique_ptr<FileSystem> inner, CallHook& hook)
-        : inner_(std::move(inner)), hook_(hook) {}
-    bool FolderExists(const std::u16string& path) override {
-        if (hook_) hook_("FolderExists " + ToUtf8(path));
-        return inner_->FolderExists(path);
-    }
-    std::unique_ptr<Folder> GetFolder(const std::u16string& path) override {
-        if (hook_) hook_("GetFolder " + ToUtf8(path));
-        return std::make_unique<HookedFolder>(inner_->GetFolder(path), hook_);
-    }
-
-private:
-    std::unique_ptr<FileSystem> inner_;
-    CallHook& hook_;
-};
-
-class HookedFiles : public FileService {
-public:
-    explicit HookedFiles(FileService& inner) : inner_(inner) {}
-    std::unique_ptr<FileSystem> CreateFileSystem() override {
-        ++fileSystemsCreated;
-        return std::make_unique<HookedFileSystem>(inner_.CreateFileSystem(), hook);
-    }
-    ProtectedFolders GetProtectedFolders() override {
-        if (hook) hook("GetProtectedFolders");
-        return inner_.GetProtectedFolders();
-    }
-    CallHook hook;
-    int fileSystemsCreated = 0;
-
-private:
-    FileService& inner_;
-};
-
-// Raises on the n-th (1-based) call named `call`, and lets every other pass.
-inline CallHook FailNth(std::string call, int n) {
+// An onCall hook that raises on the n-th (1-based) call named `call` only.
+inline std::function<void(const std::string&)> FailNth(std::string call, int n) {
     auto seen = std::make_shared<int>(0);
     return [call = std::move(call), n, seen](const std::string& made) {
-        if (made == call && ++*seen == n) throw Injected(made);
+        if (made == call && ++*seen == n) {
+            throw PlatformError(static_cast<int32_t>(0x80004005u), u"Injected: " + FromUtf8(made));
+        }
     };
 }
 
-// A memory machine and a loaded Form1 whose services pass through the hooks
-// above. Logs start empty once the form is loaded.
+// A memory machine with its Form1 loaded; logs start empty.
 class RemovalTest : public ::testing::Test {
 protected:
     RemovalTest() {
-        form_ = std::make_unique<Form1>(
-            FormControls{p.command1, p.command2, p.command3, p.label2, p.statusBar, p.tree},
-            FormServices{management, files, p.shell});
-        p.tree.SetNodeCheckHandler([this](TreeNode& node) { form_->TreeView1_NodeCheck(node); });
-        form_->Form_Load();
+        p.form().Form_Load();
         ClearLogs();
     }
 
-    Form1& form() { return *form_; }
+    Form1& form() { return p.form(); }
 
     void ClearLogs() {
         p.log.events.clear();
@@ -154,6 +43,7 @@ protected:
         p.management.monikers.clear();
         p.shell.boxes.clear();
         p.shell.errors.clear();
+        p.files.fileSystemsCreated = 0;
     }
 
     // The events of the shared log that start with one of `prefixes`, in order.
@@ -180,11 +70,6 @@ protected:
     }
 
     MemoryPlatform p;
-    HookedManagement management{p.management};
-    HookedFiles files{p.files};
-
-private:
-    std::unique_ptr<Form1> form_;
 };
 
 inline const std::string kHklm = std::to_string(kHiveLocalMachine);

@@ -216,12 +216,14 @@ std::vector<std::u16string> MemoryFileService::AllPaths() const {
 }
 
 std::unique_ptr<FileSystem> MemoryFileService::CreateFileSystem() {
+    ++fileSystemsCreated;
     return std::make_unique<MemoryFileSystem>(*this);
 }
 
 void MemoryFileService::Record(const std::string& call) {
     calls.push_back(call);
     if (log) log->Add("files: " + call);
+    if (onCall) onCall(call);
 }
 
 void MemoryFileService::Remove(Entry& entry) {

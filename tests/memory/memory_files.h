@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -31,13 +32,19 @@ public:
     std::vector<std::u16string> AllPaths() const;  // sorted
 
     std::unique_ptr<FileSystem> CreateFileSystem() override;
-    ProtectedFolders GetProtectedFolders() override { return protectedFolders; }
+    ProtectedFolders GetProtectedFolders() override {
+        if (onCall) onCall("GetProtectedFolders");  // seen, not logged
+        return protectedFolders;
+    }
 
     ProtectedFolders protectedFolders;
     // "FolderExists C:\X", "GetFolder C:\X", "DeleteFile C:\X\a.txt", "DeleteFolder C:\X".
     std::vector<std::string> calls;
     // When set, calls are also added here, prefixed "files: ".
     EventLog* log = nullptr;
+    // Sees every call after it is logged and may raise.
+    std::function<void(const std::string&)> onCall;
+    int fileSystemsCreated = 0;
 
     struct Entry;
     // For the file-system objects.

@@ -104,6 +104,7 @@ void MemoryRegistry::SetDeleteRefused(int32_t hive, std::u16string_view path, in
 void MemoryRegistry::Record(const std::string& call) {
     calls.push_back(call);
     if (log) log->Add("registry: " + call);
+    if (onCall) onCall(call);
     if (failingCalls.count(call)) {
         throw PlatformError(static_cast<int32_t>(0x80041001u), u"Injected failure: " + FromUtf8(call));
     }

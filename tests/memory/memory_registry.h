@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -50,6 +51,9 @@ public:
     // Every provider call, in order, e.g. "EnumKey -2147483646 SOFTWARE".
     std::vector<std::string> calls;
     std::set<std::string> failingCalls;
+    // Sees every provider call after it is logged and may raise, e.g. to fail
+    // only the n-th call of a kind.
+    std::function<void(const std::string&)> onCall;
     // When set, provider calls are also added here, prefixed "registry: ".
     EventLog* log = nullptr;
 
