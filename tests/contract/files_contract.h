@@ -44,14 +44,10 @@ protected:
         std::sort(paths.begin(), paths.end());
         return paths;
     }
-    static std::vector<std::u16string> PathsOf(const std::vector<std::unique_ptr<File>>& files) {
+    template <typename Entry>
+    static std::vector<std::u16string> PathsOf(const std::vector<std::unique_ptr<Entry>>& entries) {
         std::vector<std::u16string> paths;
-        for (const auto& f : files) paths.push_back(f->Path());
-        return Sorted(paths);
-    }
-    static std::vector<std::u16string> PathsOf(const std::vector<std::unique_ptr<Folder>>& folders) {
-        std::vector<std::u16string> paths;
-        for (const auto& f : folders) paths.push_back(f->Path());
+        for (const auto& e : entries) paths.push_back(e->Path());
         return Sorted(paths);
     }
 

@@ -145,12 +145,7 @@ public:
     GuardedFile(GuardedFileService& service, std::unique_ptr<File> real)
         : service_(service), real_(std::move(real)) {}
     std::u16string Path() const override { return real_->Path(); }
-    void Delete(bool force) override {
-        const std::wstring path = win32::ToWide(real_->Path());
-        service_.Allow(path);
-        real_->Delete(force);
-        service_.deleted.push_back(path);
-    }
+    void Delete(bool force) override { service_.Delete(*real_, force); }
 
 private:
     GuardedFileService& service_;
@@ -174,12 +169,7 @@ public:
         }
         return folders;
     }
-    void Delete(bool force) override {
-        const std::wstring path = win32::ToWide(real_->Path());
-        service_.Allow(path);
-        real_->Delete(force);
-        service_.deleted.push_back(path);
-    }
+    void Delete(bool force) override { service_.Delete(*real_, force); }
 
 private:
     GuardedFileService& service_;
@@ -210,6 +200,16 @@ std::unique_ptr<FileSystem> GuardedFileService::CreateFileSystem() {
 }
 
 ProtectedFolders GuardedFileService::GetProtectedFolders() { return real_->GetProtectedFolders(); }
+
+template <typename Entry>
+void GuardedFileService::Delete(Entry& entry, bool force) {
+    const std::wstring path = win32::ToWide(entry.Path());
+    Allow(path);
+    entry.Delete(force);
+    deleted.push_back(path);
+}
+template void GuardedFileService::Delete(File&, bool);
+template void GuardedFileService::Delete(Folder&, bool);
 
 void GuardedFileService::Allow(const std::wstring& path) const {
     for (const auto& root : allowed_) {

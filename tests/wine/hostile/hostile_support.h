@@ -100,9 +100,13 @@ public:
     // Paths whose Delete went through, in order.
     std::vector<std::wstring> deleted;
 
-    void Allow(const std::wstring& path) const;  // raises EscapedDelete
+    // Raises EscapedDelete unless `entry` lies in an allowed folder.
+    template <typename Entry>
+    void Delete(Entry& entry, bool force);
 
 private:
+    void Allow(const std::wstring& path) const;
+
     std::unique_ptr<FileService> real_;
     std::vector<std::wstring> allowed_;
 };
