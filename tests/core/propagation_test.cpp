@@ -24,16 +24,12 @@ protected:
         return *node;
     }
     void Toggle(std::u16string_view key) { p.tree.UserToggle(Node(key)); }
-    Keys Checked() {
+    Keys Checked(bool checked = true) {
         Keys keys;
-        p.tree.Nodes().ForEach([&](TreeNode& n) { if (n.Checked()) keys.push_back(n.Key()); });
+        p.tree.Nodes().ForEach([&](TreeNode& n) { if (n.Checked() == checked) keys.push_back(n.Key()); });
         return keys;
     }
-    Keys Unchecked() {
-        Keys keys;
-        p.tree.Nodes().ForEach([&](TreeNode& n) { if (!n.Checked()) keys.push_back(n.Key()); });
-        return keys;
-    }
+    Keys Unchecked() { return Checked(false); }
     void CheckAll() {
         Toggle(u"Root");
         ASSERT_TRUE(Unchecked().empty());
