@@ -45,7 +45,8 @@ public:
             !EqualsNoCase(parsed->className, L"StdRegProv")) {
             ThrowBadMoniker(moniker);
         }
-        return ConnectStdRegProv(parsed->nameSpace, parsed->impersonationLevel);
+        // Every call connects anew; only the class definition is shared.
+        return ConnectStdRegProv(parsed->nameSpace, parsed->impersonationLevel, schema_);
     }
 
     // Win32_Product is served by the installer itself: the WMI class checks
@@ -59,6 +60,9 @@ public:
         }
         return MakeInstallerProducts();
     }
+
+private:
+    std::shared_ptr<StdRegProvSchema> schema_ = MakeStdRegProvSchema();
 };
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <wbemidl.h>
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/errors.h"
@@ -57,16 +59,35 @@ std::u16string FromBstr(BSTR text) {
     return text ? FromWide(std::wstring_view(text, SysStringLen(text))) : std::u16string();
 }
 
+}  // namespace
+
+struct StdRegProvSchema {
+    ComInit com;  // first member: COM outlives every pointer below
+    ComPtr<IWbemLocator> locator;
+    ComPtr<IWbemContext> context;
+    ComPtr<IWbemClassObject> regClass;
+    ComPtr<IWbemClassObject> enumKeyIn;
+    ComPtr<IWbemClassObject> getStringValueIn;
+    ComPtr<IWbemClassObject> deleteKeyIn;
+};
+
+namespace {
+
 class StdRegProv final : public RegistryProvider {
 public:
-    StdRegProv(const std::wstring& nameSpace, DWORD impersonationLevel) {
-        ComPtr<IWbemLocator> locator;
-        ThrowIfFailed(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                                       IID_PPV_ARGS(&locator)),
-                      L"CoCreateInstance(WbemLocator)");
+    StdRegProv(const std::wstring& nameSpace, DWORD impersonationLevel,
+               std::shared_ptr<StdRegProvSchema> schema)
+        : schema_(std::move(schema)) {
+        // The locator and the call context are plain helpers, made once for
+        // the service; the connection itself is new every time.
+        if (!schema_->locator) {
+            ThrowIfFailed(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_PPV_ARGS(&schema_->locator)),
+                          L"CoCreateInstance(WbemLocator)");
+        }
         const UniqueBstr path(nameSpace);
-        ThrowIfFailed(locator->ConnectServer(path.get(), nullptr, nullptr, nullptr, 0, nullptr,
-                                             nullptr, &services_),
+        ThrowIfFailed(schema_->locator->ConnectServer(path.get(), nullptr, nullptr, nullptr, 0,
+                                                      nullptr, nullptr, &services_),
                       L"IWbemLocator::ConnectServer(" + nameSpace + L")");
         ThrowIfFailed(CoSetProxyBlanket(services_.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE,
                                         nullptr, RPC_C_AUTHN_LEVEL_CALL, impersonationLevel,
@@ -75,25 +96,31 @@ public:
 
         // The products are 32-bit programs: their keys under HKEY_LOCAL_MACHINE
         // live in the 32-bit view, which a 64-bit caller only reaches by asking.
-        ThrowIfFailed(CoCreateInstance(CLSID_WbemContext, nullptr, CLSCTX_INPROC_SERVER,
-                                       IID_PPV_ARGS(&context_)),
-                      L"CoCreateInstance(WbemContext)");
-        ThrowIfFailed(context_->SetValue(L"__ProviderArchitecture", 0,
-                                         UniqueVariant::Int32(32).get()),
-                      L"IWbemContext::SetValue(__ProviderArchitecture)");
-        ThrowIfFailed(context_->SetValue(L"__RequiredArchitecture", 0,
-                                         UniqueVariant::Bool(true).get()),
-                      L"IWbemContext::SetValue(__RequiredArchitecture)");
+        if (!schema_->context) {
+            ComPtr<IWbemContext> context;
+            ThrowIfFailed(CoCreateInstance(CLSID_WbemContext, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_PPV_ARGS(&context)),
+                          L"CoCreateInstance(WbemContext)");
+            ThrowIfFailed(context->SetValue(L"__ProviderArchitecture", 0,
+                                            UniqueVariant::Int32(32).get()),
+                          L"IWbemContext::SetValue(__ProviderArchitecture)");
+            ThrowIfFailed(context->SetValue(L"__RequiredArchitecture", 0,
+                                            UniqueVariant::Bool(true).get()),
+                          L"IWbemContext::SetValue(__RequiredArchitecture)");
+            schema_->context = context;
+        }
 
-        ThrowIfFailed(services_->GetObject(className_.get(), 0, nullptr, &regClass_, nullptr),
-                      L"IWbemServices::GetObject(StdRegProv)");
+        if (!schema_->regClass) {
+            ThrowIfFailed(services_->GetObject(className_.get(), 0, nullptr, &schema_->regClass, nullptr),
+                          L"IWbemServices::GetObject(StdRegProv)");
+        }
     }
 
     int32_t EnumKey(int32_t hive, const std::u16string& path,
                     std::vector<std::u16string>& names) override {
         names.clear();
         const std::wstring what = CallName(L"EnumKey", hive, path);
-        ComPtr<IWbemClassObject> in = Spawn(Signature(enumKeyIn_, L"EnumKey"), what);
+        ComPtr<IWbemClassObject> in = Spawn(Signature(schema_->enumKeyIn, L"EnumKey"), what);
         Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive), what);
         Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)), what);
         ComPtr<IWbemClassObject> out = Exec(enumKeyName_, in.Get(), what);
@@ -127,7 +154,7 @@ public:
     int32_t GetStringValue(int32_t hive, const std::u16string& path, const std::u16string& valueName,
                            std::u16string& value) override {
         const std::wstring what = CallName(L"GetStringValue", hive, path);
-        ComPtr<IWbemClassObject> in = Spawn(Signature(getStringValueIn_, L"GetStringValue"), what);
+        ComPtr<IWbemClassObject> in = Spawn(Signature(schema_->getStringValueIn, L"GetStringValue"), what);
         Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive), what);
         Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)), what);
         Put(in.Get(), L"sValueName", UniqueVariant::String(ToWide(valueName)), what);
@@ -150,7 +177,7 @@ public:
 
     int32_t DeleteKey(int32_t hive, const std::u16string& path) override {
         const std::wstring what = CallName(L"DeleteKey", hive, path);
-        ComPtr<IWbemClassObject> in = Spawn(Signature(deleteKeyIn_, L"DeleteKey"), what);
+        ComPtr<IWbemClassObject> in = Spawn(Signature(schema_->deleteKeyIn, L"DeleteKey"), what);
         Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive), what);
         Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)), what);
         ComPtr<IWbemClassObject> out = Exec(deleteKeyName_, in.Get(), what);
@@ -169,12 +196,11 @@ private:
         return signature;
     }
 
-    // A method's signature is looked up on its first call in this connection
-    // and reused after: the lookup costs more than the call, and a deletion
-    // level, which connects anew, needs only one or two of the three.
+    // A method's signature is looked up on its first call and kept in the
+    // schema: a deletion level needs only one or two of the three.
     IWbemClassObject* Signature(ComPtr<IWbemClassObject>& slot, const wchar_t* method) {
         if (!slot) {
-            slot = InSignature(regClass_.Get(), method);
+            slot = InSignature(schema_->regClass.Get(), method);
         }
         return slot.Get();
     }
@@ -195,7 +221,7 @@ private:
     ComPtr<IWbemClassObject> Exec(const UniqueBstr& method, IWbemClassObject* in,
                                   const std::wstring& what) {
         ComPtr<IWbemClassObject> out;
-        ThrowIfFailed(services_->ExecMethod(className_.get(), method.get(), 0, context_.Get(), in,
+        ThrowIfFailed(services_->ExecMethod(className_.get(), method.get(), 0, schema_->context.Get(), in,
                                             &out, nullptr),
                       what);
         if (!out) {
@@ -219,23 +245,24 @@ private:
     }
 
     ComInit com_;  // first member: COM outlives every pointer below
+    std::shared_ptr<StdRegProvSchema> schema_;
     ComPtr<IWbemServices> services_;
-    ComPtr<IWbemContext> context_;
     UniqueBstr className_{L"StdRegProv"};
     UniqueBstr enumKeyName_{L"EnumKey"};
     UniqueBstr getStringValueName_{L"GetStringValue"};
     UniqueBstr deleteKeyName_{L"DeleteKey"};
-    ComPtr<IWbemClassObject> regClass_;
-    ComPtr<IWbemClassObject> enumKeyIn_;
-    ComPtr<IWbemClassObject> getStringValueIn_;
-    ComPtr<IWbemClassObject> deleteKeyIn_;
 };
 
 }  // namespace
 
+std::shared_ptr<StdRegProvSchema> MakeStdRegProvSchema() {
+    return std::make_shared<StdRegProvSchema>();
+}
+
 std::unique_ptr<RegistryProvider> ConnectStdRegProv(const std::wstring& nameSpace,
-                                                    DWORD impersonationLevel) {
-    return std::make_unique<StdRegProv>(nameSpace, impersonationLevel);
+                                                    DWORD impersonationLevel,
+                                                    std::shared_ptr<StdRegProvSchema> schema) {
+    return std::make_unique<StdRegProv>(nameSpace, impersonationLevel, std::move(schema));
 }
 
 }  // namespace clearstrand::win32

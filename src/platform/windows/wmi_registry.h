@@ -9,9 +9,19 @@
 
 namespace clearstrand::win32 {
 
+// What every connection to StdRegProv needs besides the connection itself:
+// the locator, the call context, the class definition and the method
+// signatures, made by the first connection that needs them and kept by the
+// service for every later one. Looking a signature up costs more than a call,
+// and a deletion connects anew for every key of a subtree.
+struct StdRegProvSchema;
+
+std::shared_ptr<StdRegProvSchema> MakeStdRegProvSchema();
+
 // Connects to StdRegProv in `nameSpace` of the local machine. HKEY_LOCAL_MACHINE
 // is read in its 32-bit view, where the products' own keys live.
 std::unique_ptr<RegistryProvider> ConnectStdRegProv(const std::wstring& nameSpace,
-                                                    DWORD impersonationLevel);
+                                                    DWORD impersonationLevel,
+                                                    std::shared_ptr<StdRegProvSchema> schema);
 
 }  // namespace clearstrand::win32
