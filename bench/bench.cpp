@@ -352,7 +352,8 @@ StartupRun MeasureOneStartup(const std::wstring& exe) {
     memory.cb = sizeof(memory);
     if (!GetProcessMemoryInfo(process.Handle(), &memory, sizeof(memory))) memory.PeakWorkingSetSize = 0;
 
-    drv::ClickButton(GetDlgItem(window, win32::kCommand3Id));
+    drv::ClickButtonUntil(GetDlgItem(window, win32::kCommand3Id),
+                          [&] { return process.WaitForExit(drv::Milliseconds(0)).has_value(); });
     if (!process.WaitForExit(drv::Milliseconds(10000))) {
         process.Kill();
         throw std::runtime_error("Cancel did not end the program");

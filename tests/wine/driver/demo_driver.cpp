@@ -58,7 +58,8 @@ int wmain(int argc, wchar_t** argv) {
     drv::PumpUntil([&] { return GetFileAttributesW((folder + L"\\shot").c_str()) != INVALID_FILE_ATTRIBUTES; },
                    60s);
 
-    drv::ClickButton(FindWindowExW(main, nullptr, L"Button", L"Cancel"));
+    drv::ClickButtonUntil(FindWindowExW(main, nullptr, L"Button", L"Cancel"),
+                          [&] { return app.WaitForExit(drv::Milliseconds(0)).has_value(); });
     const auto code = app.WaitForExit(20s);
     if (!code) {
         app.Kill();

@@ -265,6 +265,13 @@ void ClickButton(HWND button) {
     ClickAt({(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
 }
 
+bool ClickButtonUntil(HWND button, const std::function<bool()>& done, Milliseconds timeout) {
+    ClickButton(button);
+    if (PumpUntil(done, Milliseconds(5000))) return true;
+    PostMessageW(button, BM_CLICK, 0, 0);
+    return PumpUntil(done, timeout);
+}
+
 bool IsEnabled(HWND hwnd) {
     return IsWindowEnabled(hwnd) != FALSE;
 }

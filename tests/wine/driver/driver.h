@@ -93,6 +93,10 @@ std::optional<MessageBoxSeen> AnswerMessageBox(DWORD pid, const wchar_t* title, 
 
 // The button's click, as its own BN_CLICKED; the caller waits for the effect.
 void ClickButton(HWND button);
+// A click whose effect `done` shows. Under Xvfb without a window manager a
+// synthesized click is now and then lost: if nothing happened within a few
+// seconds, the button is pressed again with its own BM_CLICK.
+bool ClickButtonUntil(HWND button, const std::function<bool()>& done, Milliseconds timeout = kDefaultTimeout);
 bool IsEnabled(HWND hwnd);
 
 // ---- Status bar --------------------------------------------------------------

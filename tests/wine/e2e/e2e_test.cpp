@@ -288,9 +288,9 @@ protected:
     std::vector<std::wstring> RunRemoval() {
         std::vector<std::wstring> boxes;
         const HWND refresh = Button(L"Refresh");
-        drv::ClickButton(Button(L"Start"));
-        drv::PumpUntil([&] { return !drv::IsEnabled(refresh) || drv::FindTopWindow(app_.Id(), drv::kDialogClass, nullptr); },
-                       20s);
+        drv::ClickButtonUntil(Button(L"Start"), [&] {
+            return !drv::IsEnabled(refresh) || drv::FindTopWindow(app_.Id(), drv::kDialogClass, nullptr);
+        });
         const auto deadline = GetTickCount64() + 300000;
         while (GetTickCount64() < deadline) {
             if (HWND box = drv::FindTopWindow(app_.Id(), drv::kDialogClass, nullptr)) {
@@ -431,7 +431,7 @@ TEST_F(EndToEnd, StartRemovesEveryTickedItemAndNothingElse) {
     EXPECT_EQ(1u, filesNow.count(programFiles_ + L"\\Tracemill 14\\notes.txt"));
 
     // Cancel ends the program.
-    drv::ClickButton(Button(L"Cancel"));
+    drv::ClickButtonUntil(Button(L"Cancel"), [&] { return app_.WaitForExit(0ms).has_value(); });
     auto code = app_.WaitForExit(20s);
     ASSERT_TRUE(code);
     EXPECT_EQ(0u, *code);

@@ -164,7 +164,7 @@ TEST_F(SmokeTest, StartsWithTheDisclaimerShowsTheSeededTreeAndCancelEndsIt) {
     EXPECT_FALSE(drv::IsEnabled(Button(L"Start")));
     EXPECT_TRUE(drv::IsEnabled(Button(L"Cancel")));
 
-    drv::ClickButton(Button(L"Cancel"));
+    drv::ClickButtonUntil(Button(L"Cancel"), [&] { return program.WaitForExit(0ms).has_value(); });
     const auto code = program.WaitForExit(10s);
     ASSERT_TRUE(code) << "still running after Cancel";
     EXPECT_EQ(*code, 0u);
