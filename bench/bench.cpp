@@ -30,6 +30,7 @@
 #include "platform/windows/main_window.h"
 #include "platform/windows/win32_files.h"
 #include "platform/windows/wmi_management.h"
+#include "wine/contracts/wine_support.h"
 #include "wine/driver/driver.h"
 
 namespace {
@@ -144,21 +145,6 @@ size_t CountInstalledProducts() {
     wchar_t code[39];
     while (MsiEnumProductsW(static_cast<DWORD>(count), code) == ERROR_SUCCESS) ++count;
     return count;
-}
-
-DWORD RunAndWait(std::wstring commandLine) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info))
-        return GetLastError();
-    WaitForSingleObject(info.hProcess, 300000);
-    DWORD code = 1;
-    GetExitCodeProcess(info.hProcess, &code);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return code;
 }
 
 std::wstring ProductFile(size_t index) {
@@ -485,7 +471,7 @@ Results Run(const Options& options) {
         Log("installing " + std::to_string(sizes.products) + " products");
         for (size_t i = 1; i <= sizes.products; ++i) {
             const std::wstring msi = options.msiDir + L"\\" + ProductFile(i);
-            if (RunAndWait(L"msiexec /i \"" + msi + L"\" /qn") != 0)
+            if (wine_tests::RunAndWait(L"msiexec /i \"" + msi + L"\" /qn") != 0)
                 throw std::runtime_error("msiexec could not install " + Narrow(msi));
         }
         Log("removal: no product of that name, M = " + std::to_string(CountInstalledProducts()));

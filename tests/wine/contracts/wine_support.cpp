@@ -164,8 +164,9 @@ win32::UniqueHkey MakeRegistryKey(HKEY hive, const std::wstring& path, REGSAM vi
     return key;
 }
 
-void SetRegistryString(HKEY hive, const std::wstring& path, const std::wstring& name, const std::wstring& value) {
-    Check(RegSetValueExW(MakeRegistryKey(hive, path).get(), name.c_str(), 0, REG_SZ,
+void SetRegistryString(HKEY hive, const std::wstring& path, const std::wstring& name, const std::wstring& value,
+                       REGSAM view) {
+    Check(RegSetValueExW(MakeRegistryKey(hive, path, view).get(), name.c_str(), 0, REG_SZ,
                          reinterpret_cast<const BYTE*>(value.c_str()),
                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
           L"RegSetValueExW(" + path + L"\\" + name + L")");

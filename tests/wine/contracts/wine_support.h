@@ -39,7 +39,8 @@ bool MakeFolderLink(const std::wstring& link, const std::wstring& target);
 // ---- Registry: HKEY_LOCAL_MACHINE in the 32-bit view unless told otherwise ----
 
 win32::UniqueHkey MakeRegistryKey(HKEY hive, const std::wstring& path, REGSAM view = KEY_WOW64_32KEY);
-void SetRegistryString(HKEY hive, const std::wstring& path, const std::wstring& name, const std::wstring& value);
+void SetRegistryString(HKEY hive, const std::wstring& path, const std::wstring& name, const std::wstring& value,
+                       REGSAM view = KEY_WOW64_32KEY);
 bool RegistryKeyExists(HKEY hive, const std::wstring& path, REGSAM view = KEY_WOW64_32KEY);
 void RemoveRegistryTree(HKEY hive, const std::wstring& path, REGSAM view = KEY_WOW64_32KEY);
 

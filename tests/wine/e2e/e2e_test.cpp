@@ -23,11 +23,13 @@
 #include <string>
 #include <vector>
 
+#include "wine/contracts/wine_support.h"
 #include "wine/driver/driver.h"
 
 namespace {
 
 namespace drv = clearstrand::driver;
+using namespace clearstrand::wine_tests;
 using namespace std::chrono_literals;
 
 std::wstring g_exe;
@@ -44,24 +46,6 @@ std::wstring WindowsPath(std::wstring path) {
 constexpr REGSAM kView32 = KEY_WOW64_32KEY;
 constexpr REGSAM kView64 = KEY_WOW64_64KEY;
 constexpr wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
-void SetString(HKEY hive, REGSAM view, const std::wstring& path, const std::wstring& name,
-               const std::wstring& value) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view,
-                                             nullptr, &key, nullptr))
-        << "creating " << std::string(path.begin(), path.end());
-    RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-}
-
-bool KeyExists(HKEY hive, REGSAM view, const std::wstring& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
 
 // Every key below `path` with its values, as "path|name|type|bytes" lines.
 void Dump(HKEY hive, REGSAM view, const std::wstring& path, std::set<std::wstring>& out) {
@@ -195,24 +179,9 @@ std::set<std::wstring> InstalledProducts() {
     return names;
 }
 
-DWORD Run(const std::wstring& commandLine) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    std::wstring line = commandLine;
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return GetLastError();
-    WaitForSingleObject(info.hProcess, 120000);
-    DWORD code = 1;
-    GetExitCodeProcess(info.hProcess, &code);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return code;
-}
-
 void Install(const std::wstring& file) {
     const std::wstring msi = g_msiDir + L"\\" + file;
-    ASSERT_EQ(0u, Run(L"msiexec /i \"" + msi + L"\" /qn")) << "installing " << std::string(file.begin(), file.end());
+    ASSERT_EQ(0u, RunAndWait(L"msiexec /i \"" + msi + L"\" /qn")) << "installing " << std::string(file.begin(), file.end());
 }
 
 std::wstring UninstallEntryOf(const std::wstring& displayName) {
@@ -231,12 +200,6 @@ std::wstring UninstallEntryOf(const std::wstring& displayName) {
     }
     if (root) RegCloseKey(root);
     return found;
-}
-
-std::string Narrow(const std::wstring& w) {
-    std::string s;
-    for (wchar_t c : w) s += c < 128 ? static_cast<char>(c) : '?';
-    return s;
 }
 
 // ---- The scenario ----------------------------------------------------------------
@@ -313,18 +276,18 @@ protected:
 TEST_F(EndToEnd, StartRemovesEveryTickedItemAndNothingElse) {
     // The machine: release keys in both hives, miscellaneous keys, bystanders
     // whose names are close to the ticked ones, and four installed products.
-    SetString(HKEY_LOCAL_MACHINE, kView32, L"SOFTWARE\\Veltramark\\Veltramark 2005\\Settings\\Deep", L"Units", L"mm");
-    SetString(HKEY_LOCAL_MACHINE, kView32, L"SOFTWARE\\Veltramark\\Veltramark 2005", L"Path", L"x");
-    SetString(HKEY_LOCAL_MACHINE, kView32, L"SOFTWARE\\Veltramark\\Veltramark 2005 Extras", L"Keep", L"yes");
-    SetString(HKEY_LOCAL_MACHINE, kView32, L"SOFTWARE\\Veltramark\\Veltramark 2003", L"Keep", L"yes");
-    SetString(HKEY_LOCAL_MACHINE, kView32, L"SOFTWARE\\Planoview\\p2005", L"Keep", L"yes");
-    SetString(HKEY_LOCAL_MACHINE, kView32, L"SOFTWARE\\KTRN\\Sub", L"Gone", L"yes");
-    SetString(HKEY_LOCAL_MACHINE, kView32, L"SOFTWARE\\QBEL", L"Keep", L"yes");
-    SetString(HKEY_LOCAL_MACHINE, kView64, L"SOFTWARE\\KTRN", L"Other view", L"kept: not what was shown");
-    SetString(HKEY_CURRENT_USER, 0, L"SOFTWARE\\Veltramark\\Veltramark 2005\\Recent", L"File1", L"C:\\plan.vmk");
-    SetString(HKEY_CURRENT_USER, 0, L"SOFTWARE\\KTRN", L"Gone", L"yes");
-    SetString(HKEY_CURRENT_USER, 0, L"SOFTWARE\\Castwell", L"Keep", L"yes");
-    SetString(HKEY_CURRENT_USER, 0, L"SOFTWARE\\Veltramark\\Veltramark 2006", L"Keep", L"yes");
+    SetRegistryString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Veltramark\\Veltramark 2005\\Settings\\Deep", L"Units", L"mm", kView32);
+    SetRegistryString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Veltramark\\Veltramark 2005", L"Path", L"x", kView32);
+    SetRegistryString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Veltramark\\Veltramark 2005 Extras", L"Keep", L"yes", kView32);
+    SetRegistryString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Veltramark\\Veltramark 2003", L"Keep", L"yes", kView32);
+    SetRegistryString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Planoview\\p2005", L"Keep", L"yes", kView32);
+    SetRegistryString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KTRN\\Sub", L"Gone", L"yes", kView32);
+    SetRegistryString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QBEL", L"Keep", L"yes", kView32);
+    SetRegistryString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KTRN", L"Other view", L"kept: not what was shown", kView64);
+    SetRegistryString(HKEY_CURRENT_USER, L"SOFTWARE\\Veltramark\\Veltramark 2005\\Recent", L"File1", L"C:\\plan.vmk");
+    SetRegistryString(HKEY_CURRENT_USER, L"SOFTWARE\\KTRN", L"Gone", L"yes");
+    SetRegistryString(HKEY_CURRENT_USER, L"SOFTWARE\\Castwell", L"Keep", L"yes");
+    SetRegistryString(HKEY_CURRENT_USER, L"SOFTWARE\\Veltramark\\Veltramark 2006", L"Keep", L"yes");
     Install(L"Veltramark_2005_SP1.msi");
     Install(L"Planoview_2005.msi");
     Install(L"Tracemill_14.msi");
@@ -340,7 +303,7 @@ TEST_F(EndToEnd, StartRemovesEveryTickedItemAndNothingElse) {
     WriteFile(programFiles_ + L"\\Tracemill 14\\notes.txt", "not ticked");
     const std::wstring dangerEntry = UninstallEntryOf(L"Tracemill 15 Danger");
     ASSERT_FALSE(dangerEntry.empty());
-    SetString(HKEY_LOCAL_MACHINE, kView32, dangerEntry, L"InstallLocation", programFiles_ + L"\\");
+    SetRegistryString(HKEY_LOCAL_MACHINE, dangerEntry, L"InstallLocation", programFiles_ + L"\\", kView32);
 
     const RegistrySnapshot before = SnapshotRegistry();
     std::map<std::wstring, std::string> filesBefore;
@@ -385,10 +348,10 @@ TEST_F(EndToEnd, StartRemovesEveryTickedItemAndNothingElse) {
     for (const auto& item : drv::ReadTree(Tree())) EXPECT_FALSE(item.checked) << Narrow(item.text);
 
     // Registry: the ticked keys are gone in both hives with their subtrees...
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kView32, L"SOFTWARE\\Veltramark\\Veltramark 2005"));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, 0, L"SOFTWARE\\Veltramark\\Veltramark 2005"));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kView32, L"SOFTWARE\\KTRN"));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, 0, L"SOFTWARE\\KTRN"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Veltramark\\Veltramark 2005", kView32));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\Veltramark\\Veltramark 2005", 0));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KTRN", kView32));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\KTRN", 0));
     // ...and everything else is as it was, byte for byte.
     const RegistrySnapshot now = SnapshotRegistry();
     const std::vector<std::wstring> removedKeys = {L"SOFTWARE\\Veltramark\\Veltramark 2005", L"SOFTWARE\\KTRN"};
