@@ -30,14 +30,11 @@
 #include "platform/windows/main_window.h"
 #include "platform/windows/win32_files.h"
 #include "platform/windows/wmi_management.h"
-#include "wine/contracts/wine_support.h"
-#include "wine/driver/driver.h"
 
 namespace {
 
 using namespace clearstrand;
 using namespace clearstrand::bench;
-namespace drv = clearstrand::driver;
 
 struct Options {
     bool tiny = false;
@@ -277,6 +274,59 @@ RemovalRow MeasureSubtreeDelete(BenchForm& bench, size_t keys, size_t runs) {
     return row;
 }
 
+// ---- Driving a program from outside ------------------------------------------------
+
+// A started program, ended when this goes if it still runs.
+class Process {
+public:
+    explicit Process(const std::wstring& commandLine) {
+        std::wstring command = commandLine;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info{};
+        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+            throw std::runtime_error("cannot start " + Narrow(commandLine));
+        thread_.reset(info.hThread);
+        process_.reset(info.hProcess);
+        id_ = info.dwProcessId;
+    }
+    ~Process() {
+        if (WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) TerminateProcess(process_.get(), 99);
+    }
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    DWORD Id() const { return id_; }
+    HANDLE Handle() const { return process_.get(); }
+    bool Ended(DWORD waitMs = 0) const { return WaitForSingleObject(process_.get(), waitMs) == WAIT_OBJECT_0; }
+    DWORD ExitCode() const {
+        DWORD code = 0;
+        GetExitCodeProcess(process_.get(), &code);
+        return code;
+    }
+
+private:
+    win32::UniqueKernelHandle process_, thread_;
+    DWORD id_ = 0;
+};
+
+DWORD RunToEnd(const std::wstring& commandLine) {
+    Process process(commandLine);
+    process.Ended(INFINITE);
+    return process.ExitCode();
+}
+
+// A visible top-level window of that process, class and title.
+HWND FindProcessWindow(DWORD pid, const wchar_t* className, const wchar_t* title) {
+    for (HWND hwnd = FindWindowExW(nullptr, nullptr, className, title); hwnd;
+         hwnd = FindWindowExW(nullptr, hwnd, className, title)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hwnd, &owner);
+        if (owner == pid && IsWindowVisible(hwnd)) return hwnd;
+    }
+    return nullptr;
+}
+
 // ---- Start-up --------------------------------------------------------------------
 
 // Waits with a short step: the figure is in milliseconds.
@@ -298,53 +348,42 @@ struct StartupRun {
 
 StartupRun MeasureOneStartup(const std::wstring& exe) {
     const int64_t start = Ticks();
-    drv::Process process = drv::Launch(exe);
+    Process process(L"\"" + exe + L"\"");
     const DWORD pid = process.Id();
     HWND box = nullptr;
-    if (!WaitShort([&] { return (box = drv::FindTopWindow(pid, drv::kDialogClass, L"Clearstrand")) != nullptr; },
-                   30000)) {
-        process.Kill();
+    if (!WaitShort([&] { return (box = FindProcessWindow(pid, L"#32770", L"Clearstrand")) != nullptr; }, 30000))
         throw std::runtime_error("the disclaimer did not come up");
-    }
     // The disclaimer was up from before it was seen to after it was answered;
     // taking out only the stretch between the two leaves the figure a little
     // high, never low.
     const int64_t seen = Ticks();
-    drv::PressDialogButton(box, IDOK);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
     const int64_t answered = Ticks();
 
     HWND window = nullptr;
-    if (!WaitShort([&] { return (window = drv::FindTopWindow(pid, win32::kWindowClass, nullptr)) != nullptr; },
-                   30000)) {
-        process.Kill();
+    if (!WaitShort([&] { return (window = FindProcessWindow(pid, win32::kWindowClass, nullptr)) != nullptr; }, 30000))
         throw std::runtime_error("the main window did not come up");
-    }
     HWND tree = GetDlgItem(window, win32::kTreeView1Id);
     HWND status = GetDlgItem(window, win32::kStatusBar1Id);
     // "Ready" shows once before the first population as well: the tree is
     // read first, so a filled tree and "Ready" after it mean the population
-    // has ended. The program answers neither while it populates.
-    if (!WaitShort(
-            [&] {
-                return SendMessageW(tree, TVM_GETCOUNT, 0, 0) > 0 && drv::StatusText(status, 1) == L"Ready";
-            },
-            60000)) {
-        process.Kill();
-        throw std::runtime_error("the program did not reach \"Ready\"");
-    }
-    const int64_t ready = Ticks();
+    // has ended. The program answers neither while it populates. The text's
+    // length tells "Ready" from "Working..." without reaching into the
+    // program's memory.
+    const auto ready = [&] {
+        return SendMessageW(tree, TVM_GETCOUNT, 0, 0) > 0 &&
+               LOWORD(SendMessageW(status, SB_GETTEXTLENGTHW, 1, 0)) == std::wstring_view(L"Ready").size();
+    };
+    if (!WaitShort(ready, 60000)) throw std::runtime_error("the program did not reach \"Ready\"");
+    const int64_t readyAt = Ticks();
 
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof(memory);
     if (!GetProcessMemoryInfo(process.Handle(), &memory, sizeof(memory))) memory.PeakWorkingSetSize = 0;
 
-    drv::ClickButtonUntil(GetDlgItem(window, win32::kCommand3Id),
-                          [&] { return process.WaitForExit(drv::Milliseconds(0)).has_value(); });
-    if (!process.WaitForExit(drv::Milliseconds(10000))) {
-        process.Kill();
-        throw std::runtime_error("Cancel did not end the program");
-    }
-    return {TicksToMs(ready - start) - TicksToMs(answered - seen), TicksToMs(answered - seen),
+    PostMessageW(GetDlgItem(window, win32::kCommand3Id), BM_CLICK, 0, 0);
+    if (!process.Ended(10000)) throw std::runtime_error("Cancel did not end the program");
+    return {TicksToMs(readyAt - start) - TicksToMs(answered - seen), TicksToMs(answered - seen),
             static_cast<double>(memory.PeakWorkingSetSize) / (1024.0 * 1024.0)};
 }
 
@@ -384,19 +423,16 @@ int RunProbe() {
 }
 
 double MeasureBaselineWorkingSet(const std::wstring& self) {
-    drv::Process process = drv::Launch(self, L"--probe");
+    Process process(L"\"" + self + L"\" --probe");
     HWND window = nullptr;
-    if (!WaitShort([&] { return (window = drv::FindTopWindow(process.Id(), kProbeClass, nullptr)) != nullptr; },
-                   30000)) {
-        process.Kill();
+    if (!WaitShort([&] { return (window = FindProcessWindow(process.Id(), kProbeClass, nullptr)) != nullptr; }, 30000))
         throw std::runtime_error("the baseline probe did not come up");
-    }
     Sleep(200);  // let it paint, as the program has by "Ready"
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof(memory);
     if (!GetProcessMemoryInfo(process.Handle(), &memory, sizeof(memory))) memory.PeakWorkingSetSize = 0;
     PostMessageW(window, WM_CLOSE, 0, 0);
-    if (!process.WaitForExit(drv::Milliseconds(10000))) process.Kill();
+    process.Ended(10000);
     return static_cast<double>(memory.PeakWorkingSetSize) / (1024.0 * 1024.0);
 }
 
@@ -471,7 +507,7 @@ Results Run(const Options& options) {
         Log("installing " + std::to_string(sizes.products) + " products");
         for (size_t i = 1; i <= sizes.products; ++i) {
             const std::wstring msi = options.msiDir + L"\\" + ProductFile(i);
-            if (wine_tests::RunAndWait(L"msiexec /i \"" + msi + L"\" /qn") != 0)
+            if (RunToEnd(L"msiexec /i \"" + msi + L"\" /qn") != 0)
                 throw std::runtime_error("msiexec could not install " + Narrow(msi));
         }
         Log("removal: no product of that name, M = " + std::to_string(CountInstalledProducts()));

@@ -26,7 +26,7 @@ if [ -n "${DISPLAY:-}" ]; then
     "$root/scripts/wine-env.sh" run "$demo" "$exe" || true
 else
     rm -f "$demo/ready" "$demo/shot"
-    "$root/scripts/wine-env.sh" run "$demo" "$build/tests/wine/driver/demo_driver.exe" "$exe" "$demo" \
+    "$root/scripts/wine-env.sh" run "$demo" "$build/tests/wine/demo_driver.exe" "$exe" "$demo" \
         >"$demo/driver.log" 2>&1 &
     driver=$!
     for _ in $(seq 120); do [ -e "$demo/ready" ] && break; sleep 0.5; done

@@ -6,7 +6,6 @@ packages=(
     cmake ninja-build g++ googletest
     mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine64 wixl xvfb x11-apps imagemagick
-    clang libclang-rt-14-dev
 )
 
 missing=()

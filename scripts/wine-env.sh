@@ -17,6 +17,10 @@ dir=$(mkdir -p "${2:?missing DIR}" && cd "$2" && pwd)
 shift 2
 
 export WINEPREFIX="$dir/prefix"
+# The prefix links the user's shell folders (Documents, Desktop) to $HOME:
+# a home of its own keeps whatever runs here away from the real one.
+export HOME="$dir/home"
+mkdir -p "$HOME"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
@@ -27,7 +31,8 @@ start)
     # Every start is a new machine: end what ran in an old prefix, drop it.
     wineserver -k </dev/null >/dev/null 2>&1 || true
     if [ -f "$dir/xvfb.pid" ]; then kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true; fi
-    rm -rf "$WINEPREFIX" "$dir/display" "$dir/xvfb.pid"
+    rm -rf "$WINEPREFIX" "$HOME" "$dir/display" "$dir/xvfb.pid"
+    mkdir -p "$HOME"
     unset DISPLAY
     [ -n "${CLEARSTRAND_USE_DISPLAY:-}" ] && export DISPLAY="$CLEARSTRAND_USE_DISPLAY"
     if [ -z "${DISPLAY:-}" ]; then

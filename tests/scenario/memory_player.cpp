@@ -24,6 +24,20 @@ int32_t Hive(const std::string& name) {
     throw std::runtime_error("unknown hive " + name);
 }
 
+// The test packages' product codes spell the first 14 bytes of the name, so
+// that their uninstall entries list in the same order here as under Wine.
+std::string ProductCode(const std::string& name) {
+    std::string hex;
+    for (size_t i = 0; i < 14; ++i) {
+        static const char kDigits[] = "0123456789ABCDEF";
+        const auto byte = static_cast<unsigned char>(i < name.size() ? name[i] : 0);
+        hex += {kDigits[byte >> 4], kDigits[byte & 15]};
+    }
+    hex += "0000";
+    return "{" + hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) + "-" +
+           hex.substr(20) + "}";
+}
+
 // A failure forced on the k-th call, or on the calls a case names.
 struct Forced {
     size_t k = 0;  // 0: none
@@ -70,7 +84,8 @@ struct Run {
             // What the test packages install: an uninstall entry, one file in
             // the product's own folder, and that folder recorded.
             const std::string folder = kProgramFiles + f.at(2);
-            const std::u16string key = FromUtf8(kUninstall + f.at(0));
+            const std::u16string key = FromUtf8(kUninstall + ProductCode(f.at(0)));
+            if (m.FindKey(kHiveLocalMachine, key)) throw std::runtime_error(f.at(0) + ": another package's code");
             m.SetValue(kHiveLocalMachine, key, u"DisplayName", FromUtf8(f.at(0)));
             m.SetValue(kHiveLocalMachine, key, u"DisplayVersion", FromUtf8(f.at(1)));
             m.SetValue(kHiveLocalMachine, key, u"InstallLocation", FromUtf8(f.size() > 3 ? f[3] : folder + "\\"));
@@ -136,7 +151,7 @@ struct Run {
             if (kind != "msi") return gone.push_back({kind, what});
             // A package takes its product, its entry and its own file.
             gone.push_back({"product", what});
-            gone.push_back({"key", std::string("HKLM ") + kUninstall + what});
+            gone.push_back({"key", std::string("HKLM ") + kUninstall + ProductCode(what)});
             gone.push_back({"file", msiFolders.at(what) + "\\readme.txt"});
             return;
         }

@@ -65,9 +65,12 @@ T Exchange(HWND hwnd, UINT message, WPARAM wParam, T value) {
 
 RECT CaptionRect(HWND tree, HTREEITEM item) {
     SendMessageW(tree, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(item));
-    RECT rect{};
-    *reinterpret_cast<HTREEITEM*>(&rect) = item;  // TVM_GETITEMRECT takes the item in the RECT
-    return Exchange(tree, TVM_GETITEMRECT, TRUE, rect);
+    union {
+        RECT rect;
+        HTREEITEM item;  // TVM_GETITEMRECT takes the item in the RECT it fills
+    } in{};
+    in.item = item;
+    return Exchange(tree, TVM_GETITEMRECT, TRUE, in).rect;
 }
 
 void SendMouse(DWORD flags) {
