@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "platform/errors.h"
+#include "scenario/scenario.h"
 
 namespace clearstrand::memory {
 
@@ -49,14 +50,16 @@ private:
 
 constexpr int32_t kErrorBox = 16;  // MB_ICONERROR
 
+std::string RenderText(const std::u16string& text) { return scenario::Render(ToUtf8(text)); }
+
 // Error numbers of the tree's Nodes collection.
 constexpr int32_t kIndexOutOfBounds = 35600;
 constexpr int32_t kElementNotFound = 35601;
 constexpr int32_t kKeyNotUnique = 35602;
 
-class Tree final : public TreeView, private TreeNodes {
+class MemoryTree final : public TreeView, private TreeNodes {
 public:
-    explicit Tree(Program& program) : program_(program) {}
+    explicit MemoryTree(Program& program) : program_(program) {}
 
     TreeNodes& Nodes() override { return *this; }
     void SetNodeCheckHandler(std::function<void(TreeNode&)> handler) override { handler_ = std::move(handler); }
@@ -221,32 +224,20 @@ private:
 struct Program::Controls {
     explicit Controls(Program& p) : tree(p), refresh(p.log, "Refresh"), start(p.log, "Start"), cancel(p.log, "Cancel"),
                                     label(p.log), bar(p.log), shell(p) {}
-    Tree tree;
+    MemoryTree tree;
     Button refresh, start, cancel;
     MemoryLabel label;
     Bar bar;
     MemoryShell shell;
 };
 
-std::string RenderText(const std::u16string& text) {
-    std::string out;
-    for (const char c : ToUtf8(text)) {
-        if (c == '\r') out += " | ";
-        else if (c == '\n') out += "\\n";
-        else out += c;
-    }
-    return out;
-}
-
-std::string RenderBox(const std::u16string& prompt, bool icon, const std::u16string& title) {
-    return (title.empty() || title == u"Clearstrand" ? "" : "[" + ToUtf8(title) + "] ") + (icon ? "[!] " : "") +
-           RenderText(prompt);
-}
-
 void Program::Box(const std::u16string& prompt, int32_t buttons, const std::u16string& title) {
     log.push_back("box " + std::to_string(buttons) + " " + (title.empty() ? "-" : ToUtf8(title)) + " " +
                   RenderText(prompt));
-    boxes.push_back(RenderBox(prompt, buttons != kMsgBoxOkOnly, title));
+    // As the user sees it: "[title] " when the title is not the program's,
+    // "[!] " when it shows an icon.
+    boxes.push_back((title.empty() || title == u"Clearstrand" ? "" : "[" + ToUtf8(title) + "] ") +
+                    (buttons != kMsgBoxOkOnly ? "[!] " : "") + RenderText(prompt));
 }
 
 Program::Program() : controls_(std::make_unique<Controls>(*this)) {
@@ -293,21 +284,7 @@ void Program::Toggle(const std::u16string& caption, std::optional<bool> to) {
     Raise([&] { controls_->tree.Toggle(*node); });
 }
 
-std::vector<std::string> Program::Outline() {
-    std::vector<std::string> lines;
-    const auto visit = [&](auto& self, TreeNode* node, size_t depth) -> void {
-        for (; node; node = node->Next()) {
-            // Only a node with children can show itself expanded.
-            std::string marks = std::string(node->Expanded() && node->Children() > 0 ? "+" : "") + (node->Bold() ? "b" : "") +
-                                (node->Checked() ? "x" : "");
-            lines.push_back(std::string(depth * 2, ' ') + ToUtf8(node->Text()) + (marks.empty() ? "" : " [" + marks + "]"));
-            self(self, node->Child(), depth + 1);
-        }
-    };
-    TreeNodes& nodes = controls_->tree.Nodes();
-    if (nodes.Count() > 0) visit(visit, &nodes.Item(1), 0);
-    return lines;
-}
+TreeView& Program::Tree() { return controls_->tree; }
 
 std::vector<std::string> Program::Window() {
     if (ended) return {"ended"};

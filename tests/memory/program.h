@@ -26,9 +26,7 @@ public:
     // must not already be `to`.
     void Toggle(const std::u16string& caption, std::optional<bool> to = std::nullopt);
 
-    // The tree, one line per node, two spaces per level, with "[+bx]" marks
-    // for expanded (with children), bold and checked.
-    std::vector<std::string> Outline();
+    TreeView& Tree();
     // Buttons, status panels and the instruction text.
     std::vector<std::string> Window();
 
@@ -58,11 +56,5 @@ private:
     std::unique_ptr<Form1> form_;
 };
 
-// Text as the scenarios write it: a carriage return shows as " | ", a line
-// feed as "\n".
-std::string RenderText(const std::u16string& text);
-// A message box as the user sees it: "[!] " first when it shows an icon,
-// "[title] " when its title is not the program's.
-std::string RenderBox(const std::u16string& prompt, bool icon, const std::u16string& title);
 
 }  // namespace clearstrand::memory

@@ -1,9 +1,12 @@
 #include "scenario/scenario.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <stdexcept>
 
 namespace clearstrand::scenario {
@@ -46,6 +49,30 @@ bool PathCovers(const std::string& line, const std::string& kind, const std::str
     return rest.empty() || rest.rfind(" [", 0) == 0 || rest.rfind(" = ", 0) == 0 || rest.rfind(" | ", 0) == 0 ||
            (below && rest[0] == '\\');
 }
+
+// Replaces the macros, innermost first: "${x40}" is forty x's, "${sp}" a
+// space (which a field would otherwise lose), the others the platform's.
+std::string Expand(std::string text, const std::function<std::string(const std::string&, const std::string&)>& lookup) {
+    for (size_t open = text.rfind("${"); open != std::string::npos; open = text.rfind("${")) {
+        const size_t close = text.find('}', open);
+        if (close == std::string::npos) throw std::runtime_error("an unclosed \"${\" in " + text);
+        const std::string macro = text.substr(open + 2, close - open - 2);
+        const size_t colon = macro.find(':');
+        const std::string name = macro.substr(0, colon);
+        std::string value;
+        if (name == "sp") {
+            value = " ";
+        } else if (name.size() > 1 && name[0] == 'x' && std::isdigit(static_cast<unsigned char>(name[1]))) {
+            value = std::string(std::stoul(name.substr(1)), 'x');
+        } else {
+            value = lookup(name, colon == std::string::npos ? "" : macro.substr(colon + 1));
+        }
+        text.replace(open, close - open + 1, value);
+    }
+    return text;
+}
+
+constexpr char kUninstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 }  // namespace
 
@@ -115,40 +142,149 @@ std::vector<std::string> Diff(const std::vector<std::string>& before, const std:
     return problems;
 }
 
-std::string Expand(std::string text,
-                   const std::function<std::string(const std::string&, const std::string&)>& lookup) {
-    // The last "${" is the innermost macro.
-    for (size_t open = text.rfind("${"); open != std::string::npos; open = text.rfind("${")) {
-        const size_t close = text.find('}', open);
-        if (close == std::string::npos) throw std::runtime_error("an unclosed \"${\" in " + text);
-        const std::string macro = text.substr(open + 2, close - open - 2);
-        const size_t colon = macro.find(':');
-        const std::string name = macro.substr(0, colon);
-        const std::string argument = colon == std::string::npos ? "" : macro.substr(colon + 1);
-        std::string value;
-        if (name == "sp") {
-            value = " ";
-        } else if (name.size() > 1 && name[0] == 'x' && std::isdigit(static_cast<unsigned char>(name[1]))) {
-            value = std::string(std::stoul(name.substr(1)), 'x');
-        } else {
-            value = lookup(name, argument);
-        }
-        text.replace(open, close - open + 1, value);
-    }
-    return text;
+std::string Render(const std::string& text) {
+    std::string out;
+    for (const char c : text) out += c == '\r' ? std::string(" | ") : c == '\n' ? std::string("\\n") : std::string(1, c);
+    return out;
 }
 
-std::vector<std::string> Filter(const std::vector<std::string>& lines, const std::string& words) {
-    std::vector<std::string> wanted, picked;
-    for (std::string rest = words; !rest.empty();) {
-        auto [word, tail] = Word(rest);
-        wanted.push_back(word);
-        rest = tail;
+void Player::Play(const Case& c, bool check) {
+    static const std::set<std::string> kActions = {"tick", "untick", "space", "start", "refresh", "cancel"};
+    for (const Step& raw : c.steps) {
+        Step s = raw;
+        const auto lookup = [this](const std::string& name, const std::string& arg) { return Macro(name, arg); };
+        s.arg = Expand(s.arg, lookup);
+        for (auto& line : s.block) line = Expand(line, lookup);
+        SCOPED_TRACE(s.where);
+        try {
+            static const std::set<std::string> kSeeds = {"key", "keys", "value", "entry", "msi", "file", "folder"};
+            if (kSeeds.count(s.verb)) {
+                Seed(s);
+            } else if (s.verb == "gone") {
+                auto [kind, what] = Word(s.arg);
+                if (kind != "msi") {
+                    gone_.push_back({kind, what});
+                    continue;
+                }
+                // A package takes its product, its entry and its own file.
+                const auto& [entry, folder] = packages_.at(what);
+                gone_.insert(gone_.end(), {{"product", what}, {"key", "HKLM " + entry}, {"file", folder + "\\readme.txt"}});
+            } else if (!Other(s)) {
+                if (!opened) {
+                    before_ = Describe();
+                    Open();
+                    opened = true;
+                }
+                if (kActions.count(s.verb) && (s.verb == "tick" || s.verb == "untick" || s.verb == "space")) {
+                    Toggle(s.arg, s.verb);
+                } else if (kActions.count(s.verb)) {
+                    Press(s.verb);
+                } else if (check) {
+                    Expect(s);
+                }
+            }
+        } catch (const std::runtime_error& error) {
+            if (check) throw std::runtime_error(s.where + ": " + error.what());
+            break;  // a failing call may have built another tree than the case expects
+        }
     }
-    for (const auto& line : lines) {
-        if (std::find(wanted.begin(), wanted.end(), Word(line).first) != wanted.end()) picked.push_back(line);
+    if (!opened) {
+        before_ = Describe();
+        Open();
+        opened = true;
     }
-    return picked;
+    Close();
+    if (check) {
+        EXPECT_EQ(std::vector<std::string>(boxes.begin() + static_cast<long>(std::min(boxesSeen_, boxes.size())), boxes.end()),
+                  std::vector<std::string>{})
+            << "boxes that no step expected";
+    }
+    problems = Diff(before_, Describe(), gone_);
+    if (check) {
+        for (const auto& problem : problems) ADD_FAILURE() << problem;
+    }
+}
+
+void Player::Seed(const Step& s) {
+    // A change made while the program runs is part of what it finds.
+    const auto was = opened ? Describe() : std::vector<std::string>{};
+    const auto f = Fields(s.arg);
+    const auto [hive, path] = Word(f.at(0));
+    if (s.verb == "key") {
+        Key(hive, path);
+    } else if (s.verb == "keys") {
+        for (size_t i = 1; i < f.size(); ++i) Key(hive, path + "\\" + f[i]);
+    } else if (s.verb == "value") {
+        Value(hive, path, f.at(1), f.at(2).substr(f.at(2).rfind('#', 0) == 0), f.at(2).rfind('#', 0) == 0);
+    } else if (s.verb == "entry") {
+        const std::string key = kUninstall + f.at(0);
+        Key("HKLM", key);
+        const char* names[] = {"DisplayName", "DisplayVersion", "InstallLocation"};
+        for (size_t i = 1; i < f.size() && i < 4; ++i) {
+            if (!f[i].empty()) Value("HKLM", key, names[i - 1], f[i], false);
+        }
+    } else if (s.verb == "msi") {
+        const auto location = f.size() > 3 ? std::optional(f[3]) : std::nullopt;
+        packages_[f.at(0)] = {Msi(f.at(0), f.at(1), f.at(2), location), Macro("pf86", "") + "\\" + f.at(2)};
+    } else if (s.verb == "file") {
+        const auto has = [&](const char* flag) { return std::find(f.begin() + 1, f.end(), flag) != f.end(); };
+        File(f.at(0), has("ro"), has("hidden"), has("held"));
+    } else {
+        Folder(f.at(0));
+    }
+    if (!opened) return;
+    const auto now = Describe();
+    std::set_difference(now.begin(), now.end(), was.begin(), was.end(), std::back_inserter(before_));
+    std::sort(before_.begin(), before_.end());
+}
+
+template <typename Read, typename Want>
+void Player::Compare(Read read, const Want& want) {
+    Settle([&] { return read() == want; });
+    EXPECT_EQ(read(), want);
+}
+
+void Player::Expect(const Step& s) {
+    const auto outline = [this] {
+        const auto nodes = Tree();
+        std::vector<std::string> lines;
+        for (size_t i = 0; i < nodes.size(); ++i) {
+            const bool children = i + 1 < nodes.size() && nodes[i + 1].depth > nodes[i].depth;
+            const std::string marks = std::string(nodes[i].expanded && children ? "+" : "") + (nodes[i].bold ? "b" : "") +
+                                      (nodes[i].checked ? "x" : "");
+            lines.push_back(std::string(static_cast<size_t>(nodes[i].depth) * 2, ' ') + nodes[i].text +
+                            (marks.empty() ? "" : " [" + marks + "]"));
+        }
+        return lines;
+    };
+    const auto checked = [this] {
+        std::string out;
+        for (const auto& node : Tree()) {
+            if (node.checked) out += (out.empty() ? "" : ", ") + node.text;
+        }
+        return out;
+    };
+    if (s.verb == "tree") {
+        Compare(outline, s.block);
+    } else if (s.verb == "checked") {
+        Compare(checked, s.arg);
+    } else if (s.verb == "buttons") {
+        Compare([this] { return Window().at(0); }, s.arg);
+    } else if (s.verb == "window") {
+        Compare([this] { return Window(); }, s.block);
+    } else if (s.verb == "layout") {
+        if (Layout()) Compare([this] { return *Layout(); }, s.block);
+    } else if (s.verb == "disclaimer") {
+        EXPECT_EQ(boxes.at(0), s.arg);
+    } else if (s.verb == "boxes") {
+        EXPECT_EQ(std::vector<std::string>(boxes.begin() + static_cast<long>(boxesSeen_), boxes.end()), s.block);
+        boxesSeen_ = boxes.size();
+    } else if (s.verb == "log") {
+        const auto log = Log(s.arg);
+        EXPECT_EQ(log.value_or(s.block), s.block);
+    } else {
+        throw std::runtime_error("unknown step " + s.verb);
+    }
 }
 
 }  // namespace clearstrand::scenario

@@ -32,7 +32,7 @@ using win32::FromWide;
 using win32::ToWide;
 using namespace std::chrono_literals;
 
-std::wstring g_exe, g_msis, g_cases;
+std::wstring g_exe, g_msis;
 
 std::wstring W(const std::string& text) { return ToWide(FromUtf8(text)); }
 std::string U(const std::wstring& text) { return ToUtf8(FromWide(text)); }
@@ -225,194 +225,154 @@ std::wstring EntryOf(const std::wstring& displayName) {
     return found;
 }
 
-// ---- A case --------------------------------------------------------------------
+// ---- The player --------------------------------------------------------------
 
-// One case: what it seeded (taken away again at its end), the program it
-// drives, and what it saw.
-class Session {
+class WinePlayer final : public Player {
 public:
-    ~Session() {
+    // Takes away what the case seeded.
+    ~WinePlayer() override {
         program_.reset();
-        for (auto& [name, folder] : msiFolders_) {
-            for (const auto& [code, product] : Products()) {
-                if (product == W(name)) drv::Run(L"msiexec /x " + code + L" /qn");
-            }
-        }
         for (HANDLE held : held_) CloseHandle(held);
-        for (auto it = createdKeys_.rbegin(); it != createdKeys_.rend(); ++it) {
-            // Opened through SOFTWARE, so that the hive's view applies.
-            HKEY software = nullptr;
+        for (const auto& [code, name] : Products()) {
+            if (packages_.count(U(name))) drv::Run(L"msiexec /x " + code + L" /qn");
+        }
+        for (auto it = keys_.rbegin(); it != keys_.rend(); ++it) {
+            HKEY software = nullptr;  // opened through SOFTWARE, so that the hive's view applies
             if (!RegOpenKeyExW(it->first.root, L"SOFTWARE", 0, KEY_ALL_ACCESS | it->first.view, &software)) {
                 RegDeleteTreeW(software, it->second.substr(9).c_str());
                 RegCloseKey(software);
             }
         }
-        for (auto it = createdFiles_.rbegin(); it != createdFiles_.rend(); ++it) RemoveTree(*it);
+        for (auto it = files_.rbegin(); it != files_.rend(); ++it) RemoveTree(*it);
     }
 
-    void Seed(const Step& s) {
-        const auto f = Fields(s.arg);
-        if (s.verb == "key" || s.verb == "value") {
-            auto [hiveName, path] = Word(f.at(0));
-            const Hive hive = HiveOf(hiveName);
-            NoteKey(hive, W(path));
-            SetValue(hive, W(path), s.verb == "value" ? W(f.at(1)) : L"", s.verb == "value" ? W(f.at(2)) : L"",
-                     s.verb == "value" && f.at(2).rfind('#', 0) == 0);
-            if (hiveName == "HKLM64") roots64_.insert(W(path.substr(0, path.find('\\', 9))));
-        } else if (s.verb == "entry") {
-            const Hive hive = HiveOf("HKLM");
-            const std::wstring key = std::wstring(kUninstall) + L"\\" + W(f.at(0));
-            NoteKey(hive, key);
-            const wchar_t* names[] = {L"DisplayName", L"DisplayVersion", L"InstallLocation"};
-            SetValue(hive, key, L"", L"", false);
-            for (size_t i = 1; i < f.size() && i < 4; ++i) {
-                if (!f[i].empty()) SetValue(hive, key, names[i - 1], W(f[i]), false);
+protected:
+    void Key(const std::string& hive, const std::string& path) override { Value(hive, path, "", "", false); }
+    void Value(const std::string& hiveName, const std::string& path, const std::string& name, const std::string& data,
+               bool dword) override {
+        const Hive hive = HiveOf(hiveName);
+        const std::wstring wide = W(path);
+        if (wide.rfind(L"SOFTWARE\\", 0) != 0) throw std::runtime_error("keys are seeded under SOFTWARE only");
+        for (size_t at = wide.find(L'\\');; at = wide.find(L'\\', at + 1)) {
+            if (!KeyExists(hive, wide.substr(0, at))) {
+                keys_.push_back({hive, wide.substr(0, at)});
+                break;
             }
-        } else if (s.verb == "msi") {
-            std::string file = f.at(0);
-            std::replace(file.begin(), file.end(), ' ', '_');
-            msiFolders_[f.at(0)] = Lookup("pf86", "") + "\\" + f.at(2);
-            if (drv::Run(L"msiexec /i \"" + g_msis + L"\\" + W(file) + L".msi\" /qn") != 0) {
-                throw std::runtime_error("cannot install " + f.at(0));
-            }
-            entries_[f.at(0)] = EntryOf(W(f.at(0)));
-            if (f.size() > 3) SetValue(HiveOf("HKLM"), entries_[f.at(0)], L"InstallLocation", W(f[3]), false);
-        } else if (s.verb == "file" || s.verb == "folder") {
-            const std::wstring path = W(f.at(0));
-            NoteFile(path);
-            const auto has = [&](const char* flag) { return std::find(f.begin() + 1, f.end(), flag) != f.end(); };
-            for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
-                CreateDirectoryW(Long(path.substr(0, at)).c_str(), nullptr);
-            }
-            if (s.verb == "folder") {
-                CreateDirectoryW(Long(path).c_str(), nullptr);
-                return;
-            }
-            HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-            const std::string content = "data of " + f.at(0);
-            DWORD written = 0;
-            WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-            CloseHandle(file);
-            SetFileAttributesW(Long(path).c_str(), (has("ro") ? FILE_ATTRIBUTE_READONLY : 0) |
-                                                       (has("hidden") ? FILE_ATTRIBUTE_HIDDEN : 0) | FILE_ATTRIBUTE_ARCHIVE);
-            // Held open by this process, which refuses deletion to others.
-            if (has("held")) held_.push_back(CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        } else {
-            throw std::runtime_error(s.verb + " is for the in-memory platform only");
+            if (at == std::wstring::npos) break;
+        }
+        if (hiveName == "HKLM64") roots64_.insert(wide.substr(0, wide.find(L'\\', 9)));
+        SetValue(hive, wide, W(name), W(data), dword);
+    }
+    std::string Msi(const std::string& name, const std::string&, const std::string& folder,
+                    const std::optional<std::string>& location) override {
+        std::string file = name;
+        std::replace(file.begin(), file.end(), ' ', '_');
+        packages_.insert(name);
+        if (drv::Run(L"msiexec /i \"" + g_msis + L"\\" + W(file) + L".msi\" /qn") != 0) {
+            throw std::runtime_error("cannot install " + name);
+        }
+        files_.push_back(W(Macro("pf86", "") + "\\" + folder));  // the files the user adds there
+        const std::wstring entry = EntryOf(W(name));
+        if (location) SetValue(HiveOf("HKLM"), entry, L"InstallLocation", W(*location), false);
+        return U(entry);
+    }
+    void File(const std::string& path, bool readOnly, bool hidden, bool held) override {
+        const std::wstring wide = W(path);
+        Folder(path.substr(0, path.rfind('\\')));
+        Note(wide);
+        HANDLE file = CreateFileW(Long(wide).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        const std::string content = "data of " + path;
+        DWORD written = 0;
+        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+        CloseHandle(file);
+        SetFileAttributesW(Long(wide).c_str(), (readOnly ? FILE_ATTRIBUTE_READONLY : 0) |
+                                                   (hidden ? FILE_ATTRIBUTE_HIDDEN : 0) | FILE_ATTRIBUTE_ARCHIVE);
+        // Held open by this process, which lets no other delete it.
+        if (held) held_.push_back(CreateFileW(Long(wide).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    }
+    void Folder(const std::string& path) override {
+        const std::wstring wide = W(path);
+        for (size_t at = wide.find(L'\\', 3);; at = wide.find(L'\\', at + 1)) {
+            Note(wide.substr(0, at));
+            CreateDirectoryW(Long(wide.substr(0, at)).c_str(), nullptr);
+            if (at == std::wstring::npos) return;
         }
     }
+    std::string Macro(const std::string& name, const std::string& argument) override { return Lookup(name, argument); }
 
-    void Declare(const std::string& arg) {
-        auto [kind, what] = Word(arg);
-        if (kind != "msi") return gone_.push_back({kind, what});
-        // A package takes its product, its entry and its own file.
-        gone_.push_back({"product", what});
-        gone_.push_back({"key", "HKLM " + U(entries_.at(what))});
-        gone_.push_back({"file", msiFolders_.at(what) + "\\readme.txt"});
-    }
-
-    std::vector<std::string> Describe() {
-        std::vector<std::string> lines;
-        DumpKey(HiveOf("HKLM"), L"SOFTWARE", lines);
-        DumpKey(HiveOf("HKCU"), L"SOFTWARE", lines);
-        for (const auto& root : roots64_) DumpKey(HiveOf("HKLM64"), root, lines);
-        for (const auto& [code, name] : Products()) lines.push_back("product " + U(name));
-        DumpFiles(KnownFolder(FOLDERID_ProgramFilesX86), lines);
-        for (const auto& path : createdFiles_) {
-            if (path.rfind(KnownFolder(FOLDERID_ProgramFilesX86) + L"\\", 0) != 0) DumpFiles(path, lines);
-        }
-        std::sort(lines.begin(), lines.end());
-        lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
-        return lines;
-    }
-
-    void Open() {
-        before_ = Describe();
+    void Open() override {
         program_ = std::make_unique<drv::Process>(L"\"" + g_exe + L"\"");
-        ASSERT_TRUE(drv::PumpUntil([&] { return AnswerBox(); }, 30s)) << "no disclaimer";
-        main_ = nullptr;
-        ASSERT_TRUE(drv::PumpUntil([&] { return (main_ = drv::FindTopWindow(program_->Id(), L"ClearstrandUtilityWindow")); }, 20s));
-        ASSERT_TRUE(drv::PumpUntil([&] { return Status() == L"Ready"; }, 60s)) << "never ready";
-        opened_ = true;
-    }
-
-    // Reads and answers the box that is up, if any.
-    bool AnswerBox() {
-        const auto box = drv::FindMessageBox(program_->Id());
-        if (!box) return false;
-        // The disclaimer comes while the window is still hidden.
-        if (boxes_.empty()) {
-            EXPECT_FALSE(drv::FindTopWindow(program_->Id(), L"ClearstrandUtilityWindow"));
-        }
-        std::string text = box->title == L"Clearstrand" ? "" : "[" + U(box->title) + "] ";
-        if (box->icon) text += "[!] ";
-        for (const char c : U(box->text)) text += c == '\r' ? std::string(" | ") : c == '\n' ? std::string("\\n") : std::string(1, c);
-        boxes_.push_back(text);
-        drv::PressOk(box->hwnd);
-        return true;
-    }
-
-    HWND Child(const wchar_t* className, const wchar_t* caption = nullptr) {
-        if (caption) return FindWindowExW(main_, nullptr, className, caption);
-        return drv::FindChild(main_, className);
-    }
-    HWND Tree() { return Child(WC_TREEVIEWW); }
-    HWND Bar() { return Child(STATUSCLASSNAMEW); }
-    // The statics: the instruction text, and the picture, which shows an icon.
-    HWND Static(bool picture) {
-        for (int i = 0;; ++i) {
-            HWND hwnd = drv::FindChild(main_, L"Static", i);
-            if (!hwnd || ((GetWindowLongPtrW(hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) == picture) return hwnd;
+        if (!drv::PumpUntil([&] { return AnswerBox(); }, 30s)) throw std::runtime_error("no disclaimer");
+        if (!drv::PumpUntil([&] { return (main_ = drv::FindTopWindow(program_->Id(), kWindowClass)); }, 20s) ||
+            !drv::PumpUntil([&] { return Status() == L"Ready"; }, 60s)) {
+            throw std::runtime_error("the program never got ready");
         }
     }
-    HWND Label() { return Static(false); }
-    std::wstring Status() { return main_ && IsWindow(main_) ? drv::StatusText(Bar(), 1) : L""; }
-    bool Enabled(const wchar_t* caption) { return IsWindowEnabled(Child(L"Button", caption)) != FALSE; }
-
-    std::vector<std::string> Outline() {
-        std::vector<std::string> lines;
-        for (const auto& item : drv::ReadTree(Tree())) {
-            const std::string marks = std::string(item.expanded && item.hasChildren ? "+" : "") +
-                                      (item.bold ? "b" : "") + (item.checked ? "x" : "");
-            lines.push_back(std::string(static_cast<size_t>(item.depth) * 2, ' ') + U(item.text) +
-                            (marks.empty() ? "" : " [" + marks + "]"));
+    void Toggle(const std::string& caption, const std::string& how) override {
+        std::optional<drv::TreeItem> item;
+        for (auto& i : drv::ReadTree(Child(WC_TREEVIEWW))) {
+            if (U(i.text) == caption) item = i;
         }
-        return lines;
-    }
-
-    std::string Checked() {
-        std::string out;
-        for (const auto& item : drv::ReadTree(Tree())) {
-            if (item.checked) out += (out.empty() ? "" : ", ") + U(item.text);
+        if (!item || (how == "tick" && item->checked) || (how == "untick" && !item->checked)) {
+            throw std::runtime_error("cannot " + how + " " + caption);
         }
-        return out;
+        if (how == "space") drv::PressSpaceOn(Child(WC_TREEVIEWW), item->item);
+        else drv::ClickCheckBox(Child(WC_TREEVIEWW), item->item);
+        const bool flipped = drv::PumpUntil([&] {
+            for (const auto& now : drv::ReadTree(Child(WC_TREEVIEWW))) {
+                if (now.item == item->item) return now.checked != item->checked;
+            }
+            return false;
+        });
+        if (!flipped) throw std::runtime_error("could not " + how + " " + caption);
     }
-
-    std::vector<std::string> Window() {
+    // Presses a button and waits until its work is done, answering boxes.
+    void Press(const std::string& button) override {
+        if (button == "cancel") {
+            drv::ClickButton(Child(L"Button", L"Cancel"), [&] { return program_->WaitForExit(0ms).has_value(); });
+            EXPECT_EQ(program_->WaitForExit(10s), std::optional<DWORD>(0)) << "Cancel did not end the program";
+            return;
+        }
+        const HWND refresh = Child(L"Button", L"Refresh");
+        const auto root = drv::ReadTree(Child(WC_TREEVIEWW)).at(0).item;
+        drv::ClickButton(Child(L"Button", button == "start" ? L"Start" : L"Refresh"), [&] {
+            return !IsWindowEnabled(refresh) || drv::FindMessageBox(program_->Id()) ||
+                   drv::ReadTree(Child(WC_TREEVIEWW)).at(0).item != root;  // a rebuilt tree
+        });
+        if (!drv::PumpUntil([&] { return !AnswerBox() && IsWindowEnabled(refresh) && Status() == L"Ready"; }, 180s)) {
+            throw std::runtime_error(button + " never ended");
+        }
+    }
+    void Close() override {
+        if (program_ && !program_->WaitForExit(0ms)) Press("cancel");
+    }
+    std::vector<Shown> Tree() override {
+        std::vector<Shown> shown;
+        for (const auto& i : drv::ReadTree(Child(WC_TREEVIEWW))) shown.push_back({i.depth, U(i.text), i.checked, i.bold, i.expanded});
+        return shown;
+    }
+    std::vector<std::string> Window() override {
         if (program_->WaitForExit(0ms)) return {"ended"};
         std::string buttons;
         for (const wchar_t* b : {L"Refresh", L"Start", L"Cancel"}) {
-            buttons += (buttons.empty() ? "" : ", ") + U(b) + (Enabled(b) ? " on" : " off");
+            buttons += (buttons.empty() ? "" : ", ") + U(b) + (IsWindowEnabled(Child(L"Button", b)) ? " on" : " off");
         }
         std::string panels = "panels:";
         RECT bar{};
-        GetClientRect(Bar(), &bar);
-        const auto parts = drv::StatusParts(Bar());
+        GetClientRect(Child(STATUSCLASSNAMEW), &bar);
+        const auto parts = drv::StatusParts(Child(STATUSCLASSNAMEW));
         for (size_t i = 0; i < parts.size(); ++i) {
             const bool spring = parts[i].first < 0 || parts[i].first >= bar.right;
             panels += std::string(parts[i].second ? " flat" : " inset") + (spring ? " spring" : " fixed") + " \"" +
-                      U(drv::StatusText(Bar(), static_cast<int>(i))) + "\"";
+                      U(drv::StatusText(Child(STATUSCLASSNAMEW), static_cast<int>(i))) + "\"";
         }
-        std::string label;
-        for (const char c : U(drv::WindowText(Label()))) label += c == '\r' ? std::string(" | ") : std::string(1, c);
-        return {buttons, panels, "label: " + label};
+        return {buttons, panels, "label: " + Render(U(drv::WindowText(Static(false))))};
     }
-
-    std::vector<std::string> Layout() {
+    std::optional<std::vector<std::string>> Layout() override {
         const std::pair<const char*, HWND> controls[] = {
-            {"Picture1", Static(true)},
-            {"Label2", Label()}, {"TreeView1", Tree()}, {"Refresh", Child(L"Button", L"Refresh")},
-            {"Start", Child(L"Button", L"Start")}, {"Cancel", Child(L"Button", L"Cancel")}, {"StatusBar1", Bar()}};
+            {"Picture1", Static(true)}, {"Label2", Static(false)}, {"TreeView1", Child(WC_TREEVIEWW)},
+            {"Refresh", Child(L"Button", L"Refresh")}, {"Start", Child(L"Button", L"Start")},
+            {"Cancel", Child(L"Button", L"Cancel")}, {"StatusBar1", Child(STATUSCLASSNAMEW)}};
         std::vector<std::string> lines;
         for (const auto& [name, hwnd] : controls) {
             RECT r{};
@@ -426,133 +386,61 @@ public:
         lines.push_back("client " + std::to_string(client.right) + " " + std::to_string(client.bottom));
         return lines;
     }
-
-    void Toggle(const std::string& caption, const std::string& how) {
-        std::optional<drv::TreeItem> item;
-        for (auto& i : drv::ReadTree(Tree())) {
-            if (U(i.text) == caption) item = i;
+    std::vector<std::string> Describe() override {
+        std::vector<std::string> lines;
+        DumpKey(HiveOf("HKLM"), L"SOFTWARE", lines);
+        DumpKey(HiveOf("HKCU"), L"SOFTWARE", lines);
+        for (const auto& root : roots64_) DumpKey(HiveOf("HKLM64"), root, lines);
+        for (const auto& [code, name] : Products()) lines.push_back("product " + U(name));
+        const std::wstring programFiles = KnownFolder(FOLDERID_ProgramFilesX86);
+        DumpFiles(programFiles, lines);
+        for (const auto& path : files_) {
+            if (path.rfind(programFiles + L"\\", 0) != 0) DumpFiles(path, lines);
         }
-        ASSERT_TRUE(item) << "no node " << caption;
-        ASSERT_FALSE(how == "tick" && item->checked) << caption << " is already ticked";
-        ASSERT_FALSE(how == "untick" && !item->checked) << caption << " is not ticked";
-        if (how == "space") drv::PressSpaceOn(Tree(), item->item);
-        else drv::ClickCheckBox(Tree(), item->item);
-        ASSERT_TRUE(drv::PumpUntil([&] {
-            for (const auto& now : drv::ReadTree(Tree())) {
-                if (now.item == item->item) return now.checked != item->checked;
-            }
-            return false;
-        })) << "could not flip " << caption;
+        std::sort(lines.begin(), lines.end());
+        lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+        return lines;
     }
-
-    // Presses a button and waits until its work is done, answering boxes.
-    void Press(const std::string& button) {
-        if (button == "cancel") {
-            ASSERT_TRUE(drv::ClickButton(Child(L"Button", L"Cancel"), [&] { return program_->WaitForExit(0ms).has_value(); }));
-            EXPECT_EQ(program_->WaitForExit(10s), std::optional<DWORD>(0));
-            return;
-        }
-        const auto firstItem = drv::ReadTree(Tree()).at(0).item;
-        const HWND refresh = Child(L"Button", L"Refresh");
-        drv::ClickButton(Child(L"Button", button == "start" ? L"Start" : L"Refresh"), [&] {
-            return !IsWindowEnabled(refresh) || drv::FindMessageBox(program_->Id()) ||
-                   drv::ReadTree(Tree()).at(0).item != firstItem;  // a rebuilt tree
-        });
-        ASSERT_TRUE(drv::PumpUntil([&] { return !AnswerBox() && IsWindowEnabled(refresh) && Status() == L"Ready"; }, 180s));
-    }
-
-    // Waits a little for the window to show what is expected, then compares.
-    template <typename Read, typename Want>
-    void Expect(Read read, const Want& want) {
-        drv::PumpUntil([&] { return read() == want; }, 3s);
-        EXPECT_EQ(read(), want);
-    }
-
-    void Play(const Step& raw) {
-        Step s = raw;
-        s.arg = Expand(s.arg, Lookup);
-        for (auto& line : s.block) line = Expand(line, Lookup);
-        SCOPED_TRACE(s.where);
-        static const std::set<std::string> setup = {"key", "value", "entry", "msi", "file", "folder", "product", "fail"};
-        if (setup.count(s.verb)) {
-            if (opened_) throw std::runtime_error("seeding while the program runs is for the in-memory platform");
-            return Seed(s);
-        }
-        if (s.verb == "gone") return Declare(s.arg);
-        if (!opened_) Open();
-        if (HasFatalFailure()) return;
-        if (s.verb == "tick" || s.verb == "untick" || s.verb == "space") Toggle(s.arg, s.verb);
-        else if (s.verb == "start" || s.verb == "refresh" || s.verb == "cancel") Press(s.verb);
-        else if (s.verb == "tree") Expect([&] { return Outline(); }, s.block);
-        else if (s.verb == "checked") Expect([&] { return Checked(); }, s.arg);
-        else if (s.verb == "buttons") Expect([&] { return Window().at(0); }, s.arg);
-        else if (s.verb == "window") Expect([&] { return Window(); }, s.block);
-        else if (s.verb == "layout") Expect([&] { return Layout(); }, s.block);
-        else if (s.verb == "disclaimer") EXPECT_EQ(boxes_.at(0), s.arg);
-        else if (s.verb == "boxes") {
-            EXPECT_EQ(std::vector<std::string>(boxes_.begin() + static_cast<long>(boxesSeen_), boxes_.end()), s.block);
-            boxesSeen_ = boxes_.size();
-        } else if (s.verb != "log" && s.verb != "faults" && s.verb != "open") {  // memory only, or nothing to do
-            throw std::runtime_error("unknown step " + s.verb);
-        }
-    }
-
-    void Finish() {
-        if (!opened_) Open();
-        if (HasFatalFailure()) return;
-        if (!program_->WaitForExit(0ms)) Press("cancel");
-        EXPECT_EQ(std::vector<std::string>(boxes_.begin() + static_cast<long>(boxesSeen_), boxes_.end()),
-                  std::vector<std::string>{})
-            << "boxes that no step expected";
-        for (const auto& problem : Diff(before_, Describe(), gone_)) ADD_FAILURE() << problem;
-    }
-
-    static bool HasFatalFailure() { return ::testing::Test::HasFatalFailure(); }
+    void Settle(const std::function<bool()>& want) override { drv::PumpUntil(want, 3s); }
 
 private:
-    void NoteKey(const Hive& hive, const std::wstring& path) {
-        for (size_t at = path.find(L'\\'); ; at = path.find(L'\\', at + 1)) {
-            const std::wstring prefix = path.substr(0, at);
-            if (!KeyExists(hive, prefix)) return createdKeys_.push_back({hive, prefix});
-            if (at == std::wstring::npos) return;
+    static constexpr wchar_t kWindowClass[] = L"ClearstrandUtilityWindow";
+
+    // Reads and answers the box that is up, if any.
+    bool AnswerBox() {
+        const auto box = drv::FindMessageBox(program_->Id());
+        if (!box) return false;
+        // The disclaimer comes while the window is still hidden.
+        if (boxes.empty() && drv::FindTopWindow(program_->Id(), kWindowClass)) ADD_FAILURE() << "window before disclaimer";
+        boxes.push_back((box->title == L"Clearstrand" ? "" : "[" + U(box->title) + "] ") + (box->icon ? "[!] " : "") +
+                        Render(U(box->text)));
+        drv::PressOk(box->hwnd);
+        return true;
+    }
+    HWND Child(const wchar_t* className, const wchar_t* caption = nullptr) {
+        return caption ? FindWindowExW(main_, nullptr, className, caption) : drv::FindChild(main_, className);
+    }
+    // The statics: the instruction text, and the picture, which shows an icon.
+    HWND Static(bool picture) {
+        for (int i = 0;; ++i) {
+            HWND hwnd = drv::FindChild(main_, L"Static", i);
+            if (!hwnd || ((GetWindowLongPtrW(hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) == picture) return hwnd;
         }
     }
-    void NoteFile(const std::wstring& path) {
-        for (size_t at = path.find(L'\\', 3); ; at = path.find(L'\\', at + 1)) {
-            const std::wstring prefix = path.substr(0, at);
-            if (GetFileAttributesW(Long(prefix).c_str()) == INVALID_FILE_ATTRIBUTES) return createdFiles_.push_back(prefix);
-            if (at == std::wstring::npos) return;
-        }
+    std::wstring Status() { return main_ && IsWindow(main_) ? drv::StatusText(Child(STATUSCLASSNAMEW), 1) : L""; }
+    // A file or folder the case made, unless it was there before.
+    void Note(const std::wstring& path) {
+        const bool inside = std::any_of(files_.begin(), files_.end(), [&](auto& made) { return path.rfind(made + L"\\", 0) == 0; });
+        if (!inside && GetFileAttributesW(Long(path).c_str()) == INVALID_FILE_ATTRIBUTES) files_.push_back(path);
     }
 
     std::unique_ptr<drv::Process> program_;
     HWND main_ = nullptr;
-    bool opened_ = false;
-    std::vector<std::string> before_, boxes_;
-    size_t boxesSeen_ = 1;  // the disclaimer is "disclaimer"'s
-    std::vector<Gone> gone_;
-    std::vector<std::pair<Hive, std::wstring>> createdKeys_;
-    std::vector<std::wstring> createdFiles_;
+    std::vector<std::pair<Hive, std::wstring>> keys_;
+    std::vector<std::wstring> files_;
     std::set<std::wstring> roots64_;
-    std::map<std::string, std::string> msiFolders_;
-    std::map<std::string, std::wstring> entries_;
+    std::set<std::string> packages_;
     std::vector<HANDLE> held_;
-};
-
-class Scenario : public ::testing::Test {
-public:
-    explicit Scenario(Case c) : case_(std::move(c)) {}
-    void TestBody() override {
-        Session session;
-        for (const auto& step : case_.steps) {
-            session.Play(step);
-            if (HasFatalFailure()) return;
-        }
-        session.Finish();
-    }
-
-private:
-    Case case_;
 };
 
 std::wstring WindowsPath(std::wstring path) {
@@ -569,17 +457,19 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     int count = 0;
     wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (count < 4) {
-        std::fprintf(stderr, "usage: player CLEARSTRAND_EXE MSI_FOLDER SCENARIO_FILE\n");
-        return 2;
-    }
+    if (count < 4) return 2;
     g_exe = WindowsPath(args[1]);
     g_msis = WindowsPath(args[2]);
-    g_cases = WindowsPath(args[3]);
+    const std::string cases = U(WindowsPath(args[3]));
     LocalFree(args);
-    for (const Case& c : Load(U(g_cases))) {
+    for (const Case& c : Load(cases)) {
+        struct Test : ::testing::Test {
+            explicit Test(Case c) : c(std::move(c)) {}
+            void TestBody() override { WinePlayer().Play(c); }
+            Case c;
+        };
         ::testing::RegisterTest("Real", c.name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
-                                [c]() -> ::testing::Test* { return new Scenario(c); });
+                                [c]() -> ::testing::Test* { return new Test(c); });
     }
     return RUN_ALL_TESTS();
 }
