@@ -18,100 +18,92 @@
 
 namespace clearstrand::memory {
 
-// The 64-bit view of HKEY_LOCAL_MACHINE: a hive the provider never reaches,
-// since the program reads the products' own 32-bit view.
-inline constexpr int32_t kHiveLocalMachine64 = 64;
-
-// "HKLM", "HKCU", "HKLM64"; nullopt for anything else.
-std::optional<int32_t> HiveByName(const std::string& name);
-std::string HiveName(int32_t hive);
-
 class Machine {
 public:
     Machine();
     ~Machine();
-    Machine(const Machine&) = delete;
-    Machine& operator=(const Machine&) = delete;
 
-    // Set-up, none of it logged. Parents are created as needed.
-    void AddKey(int32_t hive, const std::u16string& path);
-    void SetValue(int32_t hive, const std::u16string& path, const std::u16string& name,
-                  const std::u16string& data, bool dword = false);
-    // A product the installer lists; `entry` is the uninstall entry and
-    // `ownFile` the file its package installed, both removed with it.
-    void AddProduct(const std::u16string& name, int32_t uninstallCode,
-                    const std::u16string& entry = {}, const std::u16string& ownFile = {});
-    void AddFolder(const std::u16string& path);
-    void AddFile(const std::u16string& path, bool readOnly, bool hidden, bool held);
+    // Set-up, none of it logged; parents are made as needed. Hives are
+    // "HKLM", "HKCU" and "HKLM64", the 64-bit view, which the program never
+    // reads. Names compare without regard to case and keep their own.
+    void SetValue(const std::string& hive, const std::u16string& path, const std::u16string& name = {},
+                  const std::u16string& data = {}, bool dword = false);
+    // A product; its package's uninstall entry and own file go with it.
+    void AddProduct(const std::u16string& name, int32_t uninstallCode, const std::u16string& entry = {},
+                    const std::u16string& ownFile = {});
+    void AddEntry(const std::u16string& path, bool folder, bool readOnly = false, bool hidden = false, bool held = false);
 
-    // Logs a call ("DeleteKey HKLM SOFTWARE\KTRN") and passes it to `fault`,
-    // which may raise PlatformError or return a code for the call to give
-    // instead of its own.
+    // Logs a call ("DeleteKey HKLM SOFTWARE\KTRN") and hands it to `fault`,
+    // which may raise PlatformError or give a code for the call to return.
     std::optional<int32_t> Call(const std::string& call);
     std::vector<std::string> calls;
     std::function<std::optional<int32_t>(const std::string&)> fault;
-    // Where program events go besides `calls` (the window's log).
-    std::function<void(const std::string&)> onCall;
+    std::function<void(const std::string&)> onCall;  // sees each call as it is made
 
     // Everything on the machine as sorted lines: "key HKLM SOFTWARE\X",
-    // "value HKLM SOFTWARE\X | Name = data", "product Name",
-    // "folder C:\X", "file C:\X\a.txt [ro]".
+    // "value HKLM SOFTWARE\X | Name = data", "product Name", "folder C:\X",
+    // "file C:\X\a.txt [ro]".
     std::vector<std::string> Describe() const;
 
     ManagementService& management() { return *management_; }
     FileService& files() { return *files_; }
 
-    struct Key;
-    struct Entry;
+    // Keys are "HKLM\SOFTWARE\X", files "C:\X", both by their upper case.
+    struct Value {
+        std::u16string name, data;
+        bool dword;
+    };
+    struct Key {
+        std::u16string path;
+        std::map<std::u16string, Value> values;
+    };
+    struct Entry {
+        std::u16string path;
+        bool folder, readOnly, hidden, held;
+    };
     struct Product {
         int id;
         std::u16string name;
         int32_t uninstallCode;
-        std::u16string entry;
-        std::u16string ownFile;
+        std::u16string entry, ownFile;
     };
-
-    Key* FindKey(int32_t hive, const std::u16string& path) const;
-    void RemoveKey(int32_t hive, const std::u16string& path);
-    Entry* FindEntry(const std::u16string& path) const;
-    void RemoveEntry(Entry& entry);
+    std::map<std::u16string, Key> keys;
+    std::map<std::u16string, Entry> disk;
     std::vector<Product> products;
 
-private:
-    Key& MakeKey(int32_t hive, const std::u16string& path);
-    Entry& MakeEntry(const std::u16string& path);
+    // The names directly below a key or folder, in upper-case order.
+    template <typename Map>
+    static std::vector<typename Map::mapped_type*> Below(Map& map, const std::u16string& at);
+    // Removes a key or folder and everything below it.
+    template <typename Map>
+    static void Erase(Map& map, const std::u16string& at);
 
-    std::map<int32_t, std::unique_ptr<Key>> hives_;
-    std::unique_ptr<Entry> disk_;
+private:
     int nextProduct_ = 1;
     std::unique_ptr<ManagementService> management_;
     std::unique_ptr<FileService> files_;
 };
 
-struct Machine::Key {
-    std::u16string name;
-    std::map<std::u16string, std::unique_ptr<Key>> subkeys;  // by upper-cased name
-    struct Value {
-        std::u16string name;
-        std::u16string data;
-        bool dword = false;
-    };
-    std::map<std::u16string, Value> values;  // by upper-cased name
-};
-
-struct Machine::Entry {
-    bool folder = true;
-    std::u16string name;
-    std::u16string path;
-    Entry* parent = nullptr;
-    bool readOnly = false;
-    bool hidden = false;
-    bool held = false;
-    std::map<std::u16string, std::unique_ptr<Entry>> children;  // by upper-cased name
-};
-
-// Upper case for the names the registry and the file system compare without
-// regard to case (ASCII is enough for the scenarios).
+// The upper case names compare by (ASCII is enough here), without a
+// trailing backslash.
 std::u16string Upper(std::u16string text);
+
+template <typename Map>
+std::vector<typename Map::mapped_type*> Machine::Below(Map& map, const std::u16string& at) {
+    std::vector<typename Map::mapped_type*> found;
+    const std::u16string prefix = Upper(at) + u"\\";
+    for (auto it = map.lower_bound(prefix); it != map.end() && it->first.rfind(prefix, 0) == 0; ++it) {
+        if (it->first.find(u'\\', prefix.size()) == std::u16string::npos) found.push_back(&it->second);
+    }
+    return found;
+}
+
+template <typename Map>
+void Machine::Erase(Map& map, const std::u16string& at) {
+    const std::u16string key = Upper(at);
+    map.erase(key);
+    auto it = map.lower_bound(key + u"\\");
+    while (it != map.end() && it->first.rfind(key + u"\\", 0) == 0) it = map.erase(it);
+}
 
 }  // namespace clearstrand::memory

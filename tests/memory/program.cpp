@@ -1,7 +1,6 @@
 #include "memory/program.h"
 
 #include <algorithm>
-#include <map>
 #include <stdexcept>
 
 #include "platform/errors.h"
@@ -11,71 +10,54 @@ namespace clearstrand::memory {
 
 namespace {
 
-class Node final : public TreeNode {
-public:
-    Node(std::u16string key, std::u16string text, Node* parent)
-        : key_(std::move(key)), text_(std::move(text)), parent_(parent) {}
+using Log = std::vector<std::string>;
 
-    std::u16string Key() const override { return key_; }
-    std::u16string Text() const override { return text_; }
-    bool Checked() const override { return checked_; }
-    void SetChecked(bool checked) override { checked_ = checked; }
-    bool Expanded() const override { return expanded_; }
-    void SetExpanded(bool expanded) override { expanded_ = expanded; }
-    bool Bold() const override { return bold_; }
-    void SetBold(bool bold) override { bold_ = bold; }
-    int32_t Children() const override { return static_cast<int32_t>(children_.size()); }
-    TreeNode* Child() override { return children_.empty() ? nullptr : children_.front(); }
+std::string Render(const std::u16string& text) { return scenario::Render(ToUtf8(text)); }
+
+struct Node final : TreeNode {
+    Node(std::u16string_view key, std::u16string_view text, Node* parent) : key(key), text(text), parent(parent) {}
+    std::u16string Key() const override { return key; }
+    std::u16string Text() const override { return text; }
+    bool Checked() const override { return checked; }
+    void SetChecked(bool value) override { checked = value; }
+    bool Expanded() const override { return expanded; }
+    void SetExpanded(bool value) override { expanded = value; }
+    bool Bold() const override { return bold; }
+    void SetBold(bool value) override { bold = value; }
+    int32_t Children() const override { return static_cast<int32_t>(children.size()); }
+    TreeNode* Child() override { return children.empty() ? nullptr : children.front(); }
     TreeNode* Next() override {
-        if (!parent_) return nullptr;  // the one top-level node has no sibling here
-        auto& siblings = parent_->children_;
-        const auto it = std::find(siblings.begin(), siblings.end(), this);
-        return it + 1 == siblings.end() ? nullptr : *(it + 1);
+        if (!parent) return nullptr;  // the one top-level node has no sibling
+        const auto it = std::find(parent->children.begin(), parent->children.end(), this);
+        return it + 1 == parent->children.end() ? nullptr : *(it + 1);
     }
-    TreeNode* Parent() override { return parent_; }
+    TreeNode* Parent() override { return parent; }
 
-private:
-    std::u16string key_;
-    std::u16string text_;
-
-public:
-    Node* parent_;
-    std::vector<Node*> children_;
-
-private:
-    bool checked_ = false;
-    bool expanded_ = false;
-    bool bold_ = false;
+    std::u16string key, text;
+    Node* parent;
+    std::vector<Node*> children;
+    bool checked = false, expanded = false, bold = false;
 };
 
-constexpr int32_t kErrorBox = 16;  // MB_ICONERROR
-
-std::string RenderText(const std::u16string& text) { return scenario::Render(ToUtf8(text)); }
-
-// Error numbers of the tree's Nodes collection.
-constexpr int32_t kIndexOutOfBounds = 35600;
-constexpr int32_t kElementNotFound = 35601;
-constexpr int32_t kKeyNotUnique = 35602;
+// The Nodes collection's own error numbers.
+[[noreturn]] void TreeError(int32_t number, const char16_t* text) { throw PlatformError(number, text); }
 
 class MemoryTree final : public TreeView, private TreeNodes {
 public:
     explicit MemoryTree(Program& program) : program_(program) {}
-
     TreeNodes& Nodes() override { return *this; }
     void SetNodeCheckHandler(std::function<void(TreeNode&)> handler) override { handler_ = std::move(handler); }
 
-    Node* Find(const std::u16string& caption) {
+    // The user flips a check box: the handler sees the new state.
+    void Toggle(const std::u16string& caption, std::optional<bool> to) {
         Node* found = nullptr;
         for (const auto& node : nodes_) {
-            if (node->Text() != caption) continue;
-            if (found) throw std::runtime_error("two nodes are captioned " + ToUtf8(caption));
-            found = node.get();
+            if (node->text == caption && found) throw std::runtime_error("two nodes are captioned " + ToUtf8(caption));
+            if (node->text == caption) found = node.get();
         }
-        return found;
-    }
-    void Toggle(Node& node) {
-        node.SetChecked(!node.Checked());
-        if (handler_) handler_(node);
+        if (!found || (to && found->checked == *to)) throw std::runtime_error("cannot flip " + ToUtf8(caption));
+        found->checked = !found->checked;
+        if (handler_) handler_(*found);
     }
 
 private:
@@ -84,31 +66,29 @@ private:
         nodes_.clear();
     }
     TreeNode& Add(std::u16string_view key, std::u16string_view text) override { return Insert(nullptr, key, text); }
-    TreeNode& Add(std::u16string_view relative, Relationship, std::u16string_view key,
-                  std::u16string_view text) override {
+    TreeNode& Add(std::u16string_view relative, Relationship, std::u16string_view key, std::u16string_view text) override {
         for (const auto& node : nodes_) {
-            if (node->Key() == relative) return Insert(node.get(), key, text);
+            if (node->key == relative) return Insert(node.get(), key, text);
         }
-        throw PlatformError(kElementNotFound, u"Element not found");
+        TreeError(35601, u"Element not found");
     }
     TreeNode& Insert(Node* parent, std::u16string_view key, std::u16string_view text) {
         for (const auto& node : nodes_) {
-            if (node->Key() == key) throw PlatformError(kKeyNotUnique, u"Key is not unique in collection");
+            if (node->key == key) TreeError(35602, u"Key is not unique in collection");
         }
-        nodes_.push_back(std::make_unique<Node>(std::u16string(key), std::u16string(text), parent));
-        if (parent) parent->children_.push_back(nodes_.back().get());
+        nodes_.push_back(std::make_unique<Node>(key, text, parent));
+        if (parent) parent->children.push_back(nodes_.back().get());
         return *nodes_.back();
     }
     TreeNode& Item(int32_t index) override {
-        if (index < 1 || index > Count()) throw PlatformError(kIndexOutOfBounds, u"Index out of bounds");
+        if (index < 1 || index > Count()) TreeError(35600, u"Index out of bounds");
         return *nodes_[static_cast<size_t>(index - 1)];
     }
     void Remove(int32_t index) override {
         Node* gone = static_cast<Node*>(&Item(index));
-        if (gone->parent_) std::erase(gone->parent_->children_, gone);
-        // Its subtree goes with it.
-        std::erase_if(nodes_, [&](const std::unique_ptr<Node>& n) {
-            for (const Node* at = n.get(); at; at = at->parent_) {
+        if (gone->parent) std::erase(gone->parent->children, gone);
+        std::erase_if(nodes_, [&](const std::unique_ptr<Node>& n) {  // with its subtree
+            for (const Node* at = n.get(); at; at = at->parent) {
                 if (at == gone) return true;
             }
             return false;
@@ -121,124 +101,87 @@ private:
     std::function<void(TreeNode&)> handler_;
 };
 
-class Button final : public CommandButton {
-public:
-    Button(std::vector<std::string>& log, std::string name) : name_(std::move(name)), log_(log) {}
-    bool Enabled() const override { return enabled_; }
-    void SetEnabled(bool enabled) override {
-        enabled_ = enabled;
-        log_.push_back(name_ + (enabled ? " on" : " off"));
+struct Button final : CommandButton {
+    Button(Log& log, std::string name) : log(log), name(std::move(name)) {}
+    bool Enabled() const override { return enabled; }
+    void SetEnabled(bool value) override {
+        enabled = value;
+        log.push_back(name + (value ? " on" : " off"));
     }
-    std::string name_;
-
-private:
-    std::vector<std::string>& log_;
-    bool enabled_ = true;  // as designed
+    Log& log;
+    std::string name;
+    bool enabled = true;  // as designed
 };
 
-class MemoryLabel final : public Label {
-public:
-    explicit MemoryLabel(std::vector<std::string>& log) : log_(log) {}
-    std::u16string Caption() const override { return caption_; }
-    void SetCaption(const std::u16string& caption) override {
-        caption_ = caption;
-        log_.push_back("label " + RenderText(caption));
+struct MemoryLabel final : Label {
+    explicit MemoryLabel(Log& log) : log(log) {}
+    std::u16string Caption() const override { return caption; }
+    void SetCaption(const std::u16string& value) override {
+        caption = value;
+        log.push_back("label " + Render(value));
     }
-
-private:
-    std::vector<std::string>& log_;
-    std::u16string caption_;
+    Log& log;
+    std::u16string caption;
 };
 
-class MemoryPanel final : public Panel {
-public:
-    MemoryPanel(std::vector<std::string>& log, int index) : log_(log), index_(index) {}
-    int32_t Bevel() const override { return bevel_; }
-    void SetBevel(int32_t bevel) override {
-        bevel_ = bevel;
-        log_.push_back("panel " + std::to_string(index_) + " bevel " + std::to_string(bevel));
+struct MemoryPanel final : Panel {
+    MemoryPanel(Log& log, int index) : log(log), name("panel " + std::to_string(index)) {}
+    int32_t Bevel() const override { return bevel; }
+    void SetBevel(int32_t value) override { log.push_back(name + " bevel " + std::to_string(bevel = value)); }
+    int32_t AutoSize() const override { return autoSize; }
+    void SetAutoSize(int32_t value) override { log.push_back(name + " autosize " + std::to_string(autoSize = value)); }
+    std::u16string Text() const override { return text; }
+    void SetText(const std::u16string& value) override {
+        text = value;
+        log.push_back((name == "panel 1" ? "panel 1 text " : "status ") + ToUtf8(value));
     }
-    int32_t AutoSize() const override { return autoSize_; }
-    void SetAutoSize(int32_t autoSize) override {
-        autoSize_ = autoSize;
-        log_.push_back("panel " + std::to_string(index_) + " autosize " + std::to_string(autoSize));
-    }
-    std::u16string Text() const override { return text_; }
-    void SetText(const std::u16string& text) override {
-        text_ = text;
-        log_.push_back((index_ == 1 ? "panel 1 text " : "status ") + ToUtf8(text));
-    }
-    std::string Render() const {
-        return std::string(bevel_ == kPanelNoBevel ? "flat" : "inset") +
-               (autoSize_ == kPanelSpring ? " spring" : " fixed") + " \"" + ToUtf8(text_) + "\"";
-    }
-
-private:
-    std::vector<std::string>& log_;
-    int index_;
-    int32_t bevel_ = 1;  // inset, as designed
-    int32_t autoSize_ = 0;
-    std::u16string text_;
+    Log& log;
+    std::string name;
+    int32_t bevel = 1, autoSize = 0;  // inset and fixed, as designed
+    std::u16string text;
 };
 
-class Bar final : public StatusBar {
-public:
-    explicit Bar(std::vector<std::string>& log) : log_(log) {
-        panels_.push_back(std::make_unique<MemoryPanel>(log_, 1));  // the design's one panel
-    }
-    int32_t Count() const override { return static_cast<int32_t>(panels_.size()); }
+struct Bar final : StatusBar {
+    explicit Bar(Log& log) : log(log) { panels.push_back(std::make_unique<MemoryPanel>(log, 1)); }  // the design's one
+    int32_t Count() const override { return static_cast<int32_t>(panels.size()); }
     Panel& Item(int32_t index) override {
-        if (index < 1 || index > Count()) throw PlatformError(kIndexOutOfBounds, u"Index out of bounds");
-        return *panels_[static_cast<size_t>(index - 1)];
+        if (index < 1 || index > Count()) TreeError(35600, u"Index out of bounds");
+        return *panels[static_cast<size_t>(index - 1)];
     }
     Panel& Add() override {
-        panels_.push_back(std::make_unique<MemoryPanel>(log_, Count() + 1));
-        log_.push_back("panel " + std::to_string(Count()) + " added");
-        return *panels_.back();
+        panels.push_back(std::make_unique<MemoryPanel>(log, Count() + 1));
+        log.push_back(panels.back()->name + " added");
+        return *panels.back();
     }
-    std::vector<std::unique_ptr<MemoryPanel>> panels_;
-
-private:
-    std::vector<std::string>& log_;
+    Log& log;
+    std::vector<std::unique_ptr<MemoryPanel>> panels;
 };
 
-class MemoryShell final : public Shell {
-public:
-    explicit MemoryShell(Program& program) : program_(program) {}
+constexpr int32_t kErrorIcon = 16;  // MB_ICONERROR
+
+struct MemoryShell final : Shell {
+    explicit MemoryShell(Program& program) : program(program) {}
     int32_t MsgBox(const std::u16string& prompt, int32_t buttons, const std::optional<std::u16string>& title) override {
-        program_.Box(prompt, buttons, title.value_or(u""));
+        program.Box(prompt, buttons, title.value_or(u""));
         return kMsgBoxResultOk;
     }
-    void End() override {
-        program_.log.push_back("end");
-        program_.ended = true;
-    }
-    void ReportError(const std::u16string& description) override { program_.Box(description, kErrorBox, u"Clearstrand"); }
-
-private:
-    Program& program_;
+    void End() override { program.ended = true; }
+    void ReportError(const std::u16string& description) override { program.Box(description, kErrorIcon, u"Clearstrand"); }
+    Program& program;
 };
 
 }  // namespace
 
 struct Program::Controls {
-    explicit Controls(Program& p) : tree(p), refresh(p.log, "Refresh"), start(p.log, "Start"), cancel(p.log, "Cancel"),
-                                    label(p.log), bar(p.log), shell(p) {}
+    explicit Controls(Program& p)
+        : tree(p), refresh(p.log, "Refresh"), start(p.log, "Start"), cancel(p.log, "Cancel"), label(p.log), bar(p.log),
+          shell(p) {}
     MemoryTree tree;
     Button refresh, start, cancel;
     MemoryLabel label;
     Bar bar;
     MemoryShell shell;
 };
-
-void Program::Box(const std::u16string& prompt, int32_t buttons, const std::u16string& title) {
-    log.push_back("box " + std::to_string(buttons) + " " + (title.empty() ? "-" : ToUtf8(title)) + " " +
-                  RenderText(prompt));
-    // As the user sees it: "[title] " when the title is not the program's,
-    // "[!] " when it shows an icon.
-    boxes.push_back((title.empty() || title == u"Clearstrand" ? "" : "[" + ToUtf8(title) + "] ") +
-                    (buttons != kMsgBoxOkOnly ? "[!] " : "") + RenderText(prompt));
-}
 
 Program::Program() : controls_(std::make_unique<Controls>(*this)) {
     machine.onCall = [this](const std::string& call) { log.push_back(call); };
@@ -250,6 +193,14 @@ Program::Program() : controls_(std::make_unique<Controls>(*this)) {
 
 Program::~Program() = default;
 
+void Program::Box(const std::u16string& prompt, int32_t buttons, const std::u16string& title) {
+    log.push_back("box " + std::to_string(buttons) + " " + (title.empty() ? "-" : ToUtf8(title)) + " " + Render(prompt));
+    // As the user sees it: "[title] " when the title is not the program's,
+    // "[!] " when it shows an icon.
+    boxes.push_back((title.empty() || title == u"Clearstrand" ? "" : "[" + ToUtf8(title) + "] ") +
+                    (buttons != kMsgBoxOkOnly ? "[!] " : "") + Render(prompt));
+}
+
 template <typename Handler>
 void Program::Raise(Handler handler) {
     if (ended) return;
@@ -257,7 +208,7 @@ void Program::Raise(Handler handler) {
         handler();
     } catch (const PlatformError& error) {
         // The runtime's report of an error no handler caught, then the end.
-        Box(error.description(), kErrorBox, u"Clearstrand");
+        Box(error.description(), kErrorIcon, u"Clearstrand");
         ended = true;
     }
 }
@@ -269,19 +220,13 @@ void Program::Open() {
 
 void Program::Click(const std::string& button) {
     Controls& c = *controls_;
-    for (Button* b : {&c.refresh, &c.start, &c.cancel}) {
-        if (b->name_ != button || !b->Enabled()) continue;
-        if (b == &c.refresh) Raise([this] { form_->Command1_Click(); });
-        if (b == &c.start) Raise([this] { form_->Command2_Click(); });
-        if (b == &c.cancel) Raise([this] { form_->Command3_Click(); });
-    }
+    if (button == "Refresh" && c.refresh.enabled) Raise([this] { form_->Command1_Click(); });
+    if (button == "Start" && c.start.enabled) Raise([this] { form_->Command2_Click(); });
+    if (button == "Cancel" && c.cancel.enabled) Raise([this] { form_->Command3_Click(); });
 }
 
 void Program::Toggle(const std::u16string& caption, std::optional<bool> to) {
-    Node* node = controls_->tree.Find(caption);
-    if (!node) throw std::runtime_error("no node captioned " + ToUtf8(caption));
-    if (to && node->Checked() == *to) throw std::runtime_error(ToUtf8(caption) + " is already so");
-    Raise([&] { controls_->tree.Toggle(*node); });
+    Raise([&] { controls_->tree.Toggle(caption, to); });
 }
 
 TreeView& Program::Tree() { return controls_->tree; }
@@ -289,13 +234,15 @@ TreeView& Program::Tree() { return controls_->tree; }
 std::vector<std::string> Program::Window() {
     if (ended) return {"ended"};
     const Controls& c = *controls_;
-    std::string buttons;
+    std::string buttons, panels = "panels:";
     for (const Button* b : {&c.refresh, &c.start, &c.cancel}) {
-        buttons += (buttons.empty() ? "" : ", ") + b->name_ + (b->Enabled() ? " on" : " off");
+        buttons += (buttons.empty() ? "" : ", ") + b->name + (b->enabled ? " on" : " off");
     }
-    std::string panels = "panels:";
-    for (const auto& panel : c.bar.panels_) panels += " " + panel->Render();
-    return {buttons, panels, "label: " + RenderText(c.label.Caption())};
+    for (const auto& p : c.bar.panels) {
+        panels += std::string(p->bevel == kPanelNoBevel ? " flat" : " inset") +
+                  (p->autoSize == kPanelSpring ? " spring" : " fixed") + " \"" + ToUtf8(p->text) + "\"";
+    }
+    return {buttons, panels, "label: " + Render(c.label.caption)};
 }
 
 }  // namespace clearstrand::memory

@@ -16,11 +16,6 @@ namespace {
 
 using memory::Program;
 
-int32_t Hive(const std::string& name) {
-    if (auto hive = memory::HiveByName(name)) return *hive;
-    throw std::runtime_error("unknown hive " + name);
-}
-
 // The test packages' product codes spell the first 14 bytes of the name, so
 // that their uninstall entries list in the same order here as under Wine.
 std::string ProductCode(const std::string& name) {
@@ -61,18 +56,16 @@ public:
     size_t boxesAtStart = 0;
 
 protected:
-    void Key(const std::string& hive, const std::string& path) override {
-        program.machine.AddKey(Hive(hive), FromUtf8(path));
-    }
+    void Key(const std::string& hive, const std::string& path) override { program.machine.SetValue(hive, FromUtf8(path)); }
     void Value(const std::string& hive, const std::string& path, const std::string& name, const std::string& data,
                bool dword) override {
-        program.machine.SetValue(Hive(hive), FromUtf8(path), FromUtf8(name), FromUtf8(data), dword);
+        program.machine.SetValue(hive, FromUtf8(path), FromUtf8(name), FromUtf8(data), dword);
     }
     std::string Msi(const std::string& name, const std::string& version, const std::string& folder,
                     const std::optional<std::string>& location) override {
         const std::string entry = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + ProductCode(name);
         const std::string home = Macro("pf86", "") + "\\" + folder;
-        if (program.machine.FindKey(kHiveLocalMachine, FromUtf8(entry))) throw std::runtime_error(name + ": a code taken");
+        if (program.machine.keys.count(memory::Upper(u"HKLM\\" + FromUtf8(entry)))) throw std::runtime_error(name + ": a code taken");
         Value("HKLM", entry, "DisplayName", name, false);
         Value("HKLM", entry, "DisplayVersion", version, false);
         Value("HKLM", entry, "InstallLocation", location.value_or(home + "\\"), false);
@@ -81,9 +74,9 @@ protected:
         return entry;
     }
     void File(const std::string& path, bool readOnly, bool hidden, bool held) override {
-        program.machine.AddFile(FromUtf8(path), readOnly, hidden, held);
+        program.machine.AddEntry(FromUtf8(path), false, readOnly, hidden, held);
     }
-    void Folder(const std::string& path) override { program.machine.AddFolder(FromUtf8(path)); }
+    void Folder(const std::string& path) override { program.machine.AddEntry(FromUtf8(path), true); }
     std::string Macro(const std::string& name, const std::string& argument) override {
         if (name == "windows") return "C:\\windows";
         if (name == "documents") return "C:\\users\\user\\Documents";

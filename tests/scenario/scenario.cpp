@@ -149,7 +149,12 @@ std::string Render(const std::string& text) {
 }
 
 void Player::Play(const Case& c, bool check) {
-    static const std::set<std::string> kActions = {"tick", "untick", "space", "start", "refresh", "cancel"};
+    const auto open = [this] {
+        if (opened) return;
+        before_ = Describe();
+        Open();
+        opened = true;
+    };
     for (const Step& raw : c.steps) {
         Step s = raw;
         const auto lookup = [this](const std::string& name, const std::string& arg) { return Macro(name, arg); };
@@ -157,8 +162,7 @@ void Player::Play(const Case& c, bool check) {
         for (auto& line : s.block) line = Expand(line, lookup);
         SCOPED_TRACE(s.where);
         try {
-            static const std::set<std::string> kSeeds = {"key", "keys", "value", "entry", "msi", "file", "folder"};
-            if (kSeeds.count(s.verb)) {
+            if (std::set<std::string>{"key", "keys", "value", "entry", "msi", "file", "folder"}.count(s.verb)) {
                 Seed(s);
             } else if (s.verb == "gone") {
                 auto [kind, what] = Word(s.arg);
@@ -170,39 +174,24 @@ void Player::Play(const Case& c, bool check) {
                 const auto& [entry, folder] = packages_.at(what);
                 gone_.insert(gone_.end(), {{"product", what}, {"key", "HKLM " + entry}, {"file", folder + "\\readme.txt"}});
             } else if (!Other(s)) {
-                if (!opened) {
-                    before_ = Describe();
-                    Open();
-                    opened = true;
-                }
-                if (kActions.count(s.verb) && (s.verb == "tick" || s.verb == "untick" || s.verb == "space")) {
-                    Toggle(s.arg, s.verb);
-                } else if (kActions.count(s.verb)) {
-                    Press(s.verb);
-                } else if (check) {
-                    Expect(s);
-                }
+                open();
+                if (s.verb == "tick" || s.verb == "untick" || s.verb == "space") Toggle(s.arg, s.verb);
+                else if (s.verb == "start" || s.verb == "refresh" || s.verb == "cancel") Press(s.verb);
+                else if (check) Expect(s);
             }
         } catch (const std::runtime_error& error) {
             if (check) throw std::runtime_error(s.where + ": " + error.what());
             break;  // a failing call may have built another tree than the case expects
         }
     }
-    if (!opened) {
-        before_ = Describe();
-        Open();
-        opened = true;
-    }
+    open();
     Close();
-    if (check) {
-        EXPECT_EQ(std::vector<std::string>(boxes.begin() + static_cast<long>(std::min(boxesSeen_, boxes.size())), boxes.end()),
-                  std::vector<std::string>{})
-            << "boxes that no step expected";
-    }
     problems = Diff(before_, Describe(), gone_);
-    if (check) {
-        for (const auto& problem : problems) ADD_FAILURE() << problem;
-    }
+    if (!check) return;
+    EXPECT_EQ(std::vector<std::string>(boxes.begin() + static_cast<long>(std::min(boxesSeen_, boxes.size())), boxes.end()),
+              std::vector<std::string>{})
+        << "boxes that no step expected";
+    for (const auto& problem : problems) ADD_FAILURE() << problem;
 }
 
 void Player::Seed(const Step& s) {
@@ -215,7 +204,8 @@ void Player::Seed(const Step& s) {
     } else if (s.verb == "keys") {
         for (size_t i = 1; i < f.size(); ++i) Key(hive, path + "\\" + f[i]);
     } else if (s.verb == "value") {
-        Value(hive, path, f.at(1), f.at(2).substr(f.at(2).rfind('#', 0) == 0), f.at(2).rfind('#', 0) == 0);
+        const bool dword = f.at(2).rfind('#', 0) == 0;
+        Value(hive, path, f.at(1), f.at(2).substr(dword), dword);
     } else if (s.verb == "entry") {
         const std::string key = kUninstall + f.at(0);
         Key("HKLM", key);
@@ -238,17 +228,16 @@ void Player::Seed(const Step& s) {
     std::sort(before_.begin(), before_.end());
 }
 
-template <typename Read, typename Want>
-void Player::Compare(Read read, const Want& want) {
-    Settle([&] { return read() == want; });
-    EXPECT_EQ(read(), want);
-}
-
 void Player::Expect(const Step& s) {
+    const auto compare = [this](auto read, const auto& want) {
+        Settle([&] { return read() == want; });
+        EXPECT_EQ(read(), want);
+    };
     const auto outline = [this] {
         const auto nodes = Tree();
         std::vector<std::string> lines;
         for (size_t i = 0; i < nodes.size(); ++i) {
+            // Only a node with children can show itself expanded.
             const bool children = i + 1 < nodes.size() && nodes[i + 1].depth > nodes[i].depth;
             const std::string marks = std::string(nodes[i].expanded && children ? "+" : "") + (nodes[i].bold ? "b" : "") +
                                       (nodes[i].checked ? "x" : "");
@@ -259,29 +248,26 @@ void Player::Expect(const Step& s) {
     };
     const auto checked = [this] {
         std::string out;
-        for (const auto& node : Tree()) {
-            if (node.checked) out += (out.empty() ? "" : ", ") + node.text;
-        }
+        for (const auto& node : Tree()) out += node.checked ? (out.empty() ? "" : ", ") + node.text : "";
         return out;
     };
     if (s.verb == "tree") {
-        Compare(outline, s.block);
+        compare(outline, s.block);
     } else if (s.verb == "checked") {
-        Compare(checked, s.arg);
+        compare(checked, s.arg);
     } else if (s.verb == "buttons") {
-        Compare([this] { return Window().at(0); }, s.arg);
+        compare([this] { return Window().at(0); }, s.arg);
     } else if (s.verb == "window") {
-        Compare([this] { return Window(); }, s.block);
+        compare([this] { return Window(); }, s.block);
     } else if (s.verb == "layout") {
-        if (Layout()) Compare([this] { return *Layout(); }, s.block);
+        compare([this] { return Layout().value_or(std::vector<std::string>{}); }, Layout() ? s.block : std::vector<std::string>{});
     } else if (s.verb == "disclaimer") {
         EXPECT_EQ(boxes.at(0), s.arg);
     } else if (s.verb == "boxes") {
         EXPECT_EQ(std::vector<std::string>(boxes.begin() + static_cast<long>(boxesSeen_), boxes.end()), s.block);
         boxesSeen_ = boxes.size();
     } else if (s.verb == "log") {
-        const auto log = Log(s.arg);
-        EXPECT_EQ(log.value_or(s.block), s.block);
+        EXPECT_EQ(Log(s.arg).value_or(s.block), s.block);
     } else {
         throw std::runtime_error("unknown step " + s.verb);
     }
