@@ -1,8 +1,6 @@
 #include "wine/driver.h"
 
-#include <algorithm>
 #include <stdexcept>
-#include <utility>
 
 namespace clearstrand::driver {
 
@@ -15,16 +13,8 @@ std::function<bool(MSG&)>& Filter() {
     return filter;
 }
 
-void PumpPending() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT || (Filter() && Filter()(msg))) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
-
-// Memory in the process that owns `window`, for messages that carry pointers.
+// Memory in the process that owns a window: the messages that read another
+// process's controls carry pointers.
 class RemoteMemory {
 public:
     RemoteMemory(HWND window, size_t size) {
@@ -38,13 +28,8 @@ public:
         VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
         CloseHandle(process_);
     }
-    RemoteMemory(const RemoteMemory&) = delete;
-    RemoteMemory& operator=(const RemoteMemory&) = delete;
-
     LPARAM At(size_t offset = 0) const { return reinterpret_cast<LPARAM>(static_cast<char*>(address_) + offset); }
-    void Write(const void* data, size_t size, size_t offset = 0) {
-        WriteProcessMemory(process_, reinterpret_cast<void*>(At(offset)), data, size, nullptr);
-    }
+    void Write(const void* data, size_t size) { WriteProcessMemory(process_, address_, data, size, nullptr); }
     void Read(void* data, size_t size, size_t offset = 0) const {
         ReadProcessMemory(process_, reinterpret_cast<void*>(At(offset)), data, size, nullptr);
     }
@@ -54,6 +39,7 @@ private:
     void* address_ = nullptr;
 };
 
+// Sends a message whose LPARAM points at `value`, in the window's process.
 template <typename T>
 T Exchange(HWND hwnd, UINT message, WPARAM wParam, T value) {
     RemoteMemory memory(hwnd, sizeof(T));
@@ -73,11 +59,23 @@ RECT CaptionRect(HWND tree, HTREEITEM item) {
     return Exchange(tree, TVM_GETITEMRECT, TRUE, in).rect;
 }
 
-void SendMouse(DWORD flags) {
-    INPUT input{};
-    input.type = INPUT_MOUSE;
-    input.mi.dwFlags = flags;
-    SendInput(1, &input, sizeof(input));
+void ClickAt(POINT screen) {
+    // Two clicks at one place in quick succession would make a double click.
+    static Clock::time_point last;
+    static POINT lastPoint{-10000, -10000};
+    if (std::abs(screen.x - lastPoint.x) <= GetSystemMetrics(SM_CXDOUBLECLK) &&
+        std::abs(screen.y - lastPoint.y) <= GetSystemMetrics(SM_CYDOUBLECLK)) {
+        PumpUntil([] { return Clock::now() > last + Milliseconds(GetDoubleClickTime() + 50); }, 2s);
+    }
+    lastPoint = screen;
+    if (HWND top = GetAncestor(WindowFromPoint(screen), GA_ROOT)) SetForegroundWindow(top);
+    SetCursorPos(screen.x, screen.y);
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, input, sizeof(INPUT));
+    last = Clock::now();
 }
 
 }  // namespace
@@ -85,7 +83,12 @@ void SendMouse(DWORD flags) {
 bool PumpUntil(const std::function<bool()>& done, Milliseconds timeout) {
     const auto end = Clock::now() + timeout;
     for (;;) {
-        PumpPending();
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT || (Filter() && Filter()(msg))) continue;
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
         if (done()) return true;
         if (Clock::now() >= end) return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
@@ -93,7 +96,6 @@ bool PumpUntil(const std::function<bool()>& done, Milliseconds timeout) {
 }
 
 void PumpFor(Milliseconds duration) { PumpUntil([] { return false; }, duration); }
-
 void SetMessageFilter(std::function<bool(MSG&)> filter) { Filter() = std::move(filter); }
 
 Process::Process(const std::wstring& commandLine) {
@@ -110,59 +112,34 @@ Process::Process(const std::wstring& commandLine) {
 }
 
 Process::~Process() {
-    if (!process_) return;
-    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
-        TerminateProcess(process_, 99);
-        WaitForSingleObject(process_, 5000);
-    }
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) TerminateProcess(process_, 99);
+    WaitForSingleObject(process_, 5000);
     CloseHandle(process_);
 }
 
-Process::Process(Process&& other) noexcept
-    : process_(std::exchange(other.process_, nullptr)), id_(std::exchange(other.id_, 0)) {}
-
-Process& Process::operator=(Process&& other) noexcept {
-    std::swap(process_, other.process_);
-    std::swap(id_, other.id_);
-    return *this;
-}
-
 std::optional<DWORD> Process::WaitForExit(Milliseconds timeout) const {
-    DWORD code = 0;
     if (!PumpUntil([&] { return WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }, timeout)) return std::nullopt;
+    DWORD code = 0;
     GetExitCodeProcess(process_, &code);
     return code;
 }
 
-DWORD Run(const std::wstring& commandLine) {
-    Process process(commandLine);
-    return process.WaitForExit(300s).value_or(99);
-}
+DWORD Run(const std::wstring& commandLine) { return Process(commandLine).WaitForExit(300s).value_or(99); }
 
 HWND FindTopWindow(DWORD pid, const wchar_t* className) {
-    struct Data {
-        DWORD pid;
-        const wchar_t* className;
-        HWND found;
-    } data{pid, className, nullptr};
-    EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-            auto& d = *reinterpret_cast<Data*>(param);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(hwnd, &owner);
-            if (owner != d.pid || !IsWindowVisible(hwnd) || (d.className && ClassName(hwnd) != d.className)) return TRUE;
-            d.found = hwnd;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&data));
-    return data.found;
+    for (HWND hwnd = FindWindowExW(nullptr, nullptr, className, nullptr); hwnd;
+         hwnd = FindWindowExW(nullptr, hwnd, className, nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hwnd, &owner);
+        if (owner == pid && IsWindowVisible(hwnd)) return hwnd;
+    }
+    return nullptr;
 }
 
 HWND FindChild(HWND parent, const wchar_t* className, int nth) {
-    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (_wcsicmp(ClassName(child).c_str(), className) == 0 && nth-- == 0) return child;
-    }
-    return nullptr;
+    HWND child = FindWindowExW(parent, nullptr, className, nullptr);
+    while (child && nth-- > 0) child = FindWindowExW(parent, child, className, nullptr);
+    return child;
 }
 
 std::wstring WindowText(HWND hwnd) {
@@ -171,19 +148,12 @@ std::wstring WindowText(HWND hwnd) {
     return text;
 }
 
-std::wstring ClassName(HWND hwnd) {
-    wchar_t name[256] = {};
-    GetClassNameW(hwnd, name, 256);
-    return name;
-}
-
 std::optional<Box> FindMessageBox(DWORD pid) {
     HWND box = FindTopWindow(pid, L"#32770");
     if (!box) return std::nullopt;
     bool icon = false;
-    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        icon = icon || ((GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child) &&
-                        SendMessageW(child, STM_GETICON, 0, 0) != 0);
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        icon = icon || ((GetWindowLongPtrW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && SendMessageW(c, STM_GETICON, 0, 0));
     }
     return Box{box, WindowText(box), WindowText(GetDlgItem(box, 0xFFFF)), icon};  // the prompt's id
 }
@@ -193,63 +163,59 @@ void PressOk(HWND box) {
     PumpUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); });
 }
 
-bool ClickButton(HWND button, const std::function<bool()>& done, Milliseconds timeout) {
+bool ClickButton(HWND button, const std::function<bool()>& done) {
     RECT rect{};
     GetWindowRect(button, &rect);
     ClickAt({(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
     if (PumpUntil(done, 5s)) return true;
     PostMessageW(button, BM_CLICK, 0, 0);
-    return PumpUntil(done, timeout);
+    return PumpUntil(done);
 }
 
 std::wstring StatusText(HWND statusBar, int part) {
-    const size_t length = LOWORD(SendMessageW(statusBar, SB_GETTEXTLENGTHW, static_cast<WPARAM>(part), 0));
-    RemoteMemory memory(statusBar, (length + 1) * sizeof(wchar_t));
-    SendMessageW(statusBar, SB_GETTEXTW, static_cast<WPARAM>(part), memory.At());
-    std::wstring text(length, L'\0');
-    memory.Read(text.data(), length * sizeof(wchar_t));
-    return text;
+    struct Text {
+        wchar_t chars[512];
+    };
+    return Exchange(statusBar, SB_GETTEXTW, static_cast<WPARAM>(part), Text{}).chars;
 }
 
 std::vector<std::pair<int, bool>> StatusParts(HWND statusBar) {
     struct Edges {
         int right[16];
     };
-    const int count = static_cast<int>(SendMessageW(statusBar, SB_GETPARTS, 0, 0));
-    const Edges edges = Exchange(statusBar, SB_GETPARTS, 16, Edges{});
+    const auto edges = Exchange(statusBar, SB_GETPARTS, 16, Edges{});
     std::vector<std::pair<int, bool>> parts;
-    for (int i = 0; i < count && i < 16; ++i) {
-        const LRESULT info = SendMessageW(statusBar, SB_GETTEXTLENGTHW, static_cast<WPARAM>(i), 0);
-        parts.push_back({edges.right[i], (HIWORD(info) & SBT_NOBORDERS) != 0});
+    for (int i = 0; i < static_cast<int>(SendMessageW(statusBar, SB_GETPARTS, 0, 0)) && i < 16; ++i) {
+        parts.push_back({edges.right[i], (HIWORD(SendMessageW(statusBar, SB_GETTEXTLENGTHW, i, 0)) & SBT_NOBORDERS) != 0});
     }
     return parts;
 }
 
 std::vector<TreeItem> ReadTree(HWND tree) {
-    constexpr size_t kChars = 1024;
+    struct Item {
+        TVITEMW tvi;
+        wchar_t text[512];
+    };
     std::vector<TreeItem> items;
-    RemoteMemory memory(tree, sizeof(TVITEMW) + kChars * sizeof(wchar_t));
+    RemoteMemory memory(tree, sizeof(Item));
     const auto next = [&](UINT relation, HTREEITEM from) {
         return reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(from)));
     };
     const auto level = [&](auto& self, HTREEITEM first, int depth) -> void {
         for (HTREEITEM item = first; item; item = next(TVGN_NEXT, item)) {
-            TVITEMW tvi{};
-            tvi.mask = TVIF_HANDLE | TVIF_TEXT | TVIF_STATE;
-            tvi.hItem = item;
-            tvi.stateMask = TVIS_STATEIMAGEMASK | TVIS_BOLD | TVIS_EXPANDED;
-            tvi.pszText = reinterpret_cast<LPWSTR>(memory.At(sizeof(TVITEMW)));
-            tvi.cchTextMax = kChars;
-            memory.Write(&tvi, sizeof(tvi));
+            Item in{};
+            in.tvi.mask = TVIF_HANDLE | TVIF_TEXT | TVIF_STATE;
+            in.tvi.hItem = item;
+            in.tvi.stateMask = TVIS_STATEIMAGEMASK | TVIS_BOLD | TVIS_EXPANDED;
+            in.tvi.pszText = reinterpret_cast<LPWSTR>(memory.At(offsetof(Item, text)));
+            in.tvi.cchTextMax = 512;
+            memory.Write(&in, sizeof(in));
             SendMessageW(tree, TVM_GETITEMW, 0, memory.At());
-            memory.Read(&tvi, sizeof(tvi));
-            std::wstring text(kChars, L'\0');
-            memory.Read(text.data(), kChars * sizeof(wchar_t), sizeof(TVITEMW));
-            text.resize(text.find(L'\0'));
-            const HTREEITEM child = next(TVGN_CHILD, item);
-            items.push_back({item, depth, text, ((tvi.state & TVIS_STATEIMAGEMASK) >> 12) == 2,
-                             (tvi.state & TVIS_BOLD) != 0, (tvi.state & TVIS_EXPANDED) != 0, child != nullptr});
-            self(self, child, depth + 1);
+            memory.Read(&in, sizeof(in));
+            const UINT state = in.tvi.state;
+            items.push_back({item, depth, in.text, ((state & TVIS_STATEIMAGEMASK) >> 12) == 2, (state & TVIS_BOLD) != 0,
+                             (state & TVIS_EXPANDED) != 0});
+            self(self, next(TVGN_CHILD, item), depth + 1);
         }
     };
     level(level, next(TVGN_ROOT, nullptr), 0);
@@ -259,8 +225,7 @@ std::vector<TreeItem> ReadTree(HWND tree) {
 void ClickCheckBox(HWND tree, HTREEITEM item) {
     const RECT caption = CaptionRect(tree, item);
     const int y = (caption.top + caption.bottom) / 2;
-    // The box stands left of the caption; find it by hit tests.
-    for (int x = caption.left - 1; x >= 0; --x) {
+    for (int x = caption.left - 1; x >= 0; --x) {  // the box stands left of the caption
         TVHITTESTINFO hit{};
         hit.pt = {x, y};
         hit = Exchange(tree, TVM_HITTEST, 0, hit);
@@ -281,28 +246,12 @@ void PressSpaceOn(HWND tree, HTREEITEM item) {
     PressKey(VK_SPACE);
 }
 
-void ClickAt(POINT screen) {
-    // Two clicks at one place in quick succession would make a double click.
-    static Clock::time_point last;
-    static POINT lastPoint{-10000, -10000};
-    if (std::abs(screen.x - lastPoint.x) <= GetSystemMetrics(SM_CXDOUBLECLK) &&
-        std::abs(screen.y - lastPoint.y) <= GetSystemMetrics(SM_CYDOUBLECLK)) {
-        PumpUntil([] { return Clock::now() > last + Milliseconds(GetDoubleClickTime() + 50); }, 2s);
-    }
-    lastPoint = screen;
-    if (HWND top = GetAncestor(WindowFromPoint(screen), GA_ROOT)) SetForegroundWindow(top);
-    SetCursorPos(screen.x, screen.y);
-    SendMouse(MOUSEEVENTF_LEFTDOWN);
-    SendMouse(MOUSEEVENTF_LEFTUP);
-    last = Clock::now();
-}
-
 void PressKey(WORD virtualKey) {
-    INPUT inputs[2] = {};
-    inputs[0].type = inputs[1].type = INPUT_KEYBOARD;
-    inputs[0].ki.wVk = inputs[1].ki.wVk = virtualKey;
-    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, inputs, sizeof(INPUT));
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = input[1].ki.wVk = virtualKey;
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, input, sizeof(INPUT));
 }
 
 }  // namespace clearstrand::driver

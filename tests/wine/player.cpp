@@ -1,9 +1,9 @@
 // Plays the scenarios of real.txt against clearstrand.exe under Wine: the
-// machine is seeded with the registry, installer and file API, the program
-// is driven from outside as a user drives it, and afterwards the whole
-// machine must have changed exactly as the scenario declares.
+// machine is seeded through the registry, installer and file API, the
+// program is driven from outside as a user drives it, and afterwards the
+// whole machine must have changed exactly as the scenario declares.
 //
-//   player.exe CLEARSTRAND_EXE MSI_FOLDER SCENARIO_FILE   (Unix paths go through Z:)
+//   player.exe CLEARSTRAND_EXE MSI_FOLDER SCENARIO_FILE   (Unix paths through Z:)
 
 #include <windows.h>
 
@@ -14,8 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <map>
 #include <memory>
 #include <set>
 
@@ -28,19 +26,16 @@ namespace clearstrand::scenario {
 namespace {
 
 namespace drv = clearstrand::driver;
-using win32::FromWide;
-using win32::ToWide;
 using namespace std::chrono_literals;
 
 std::wstring g_exe, g_msis;
 
-std::wstring W(const std::string& text) { return ToWide(FromUtf8(text)); }
-std::string U(const std::wstring& text) { return ToUtf8(FromWide(text)); }
+std::wstring W(const std::string& text) { return win32::ToWide(FromUtf8(text)); }
+std::string U(const std::wstring& text) { return ToUtf8(win32::FromWide(text)); }
 std::wstring Long(const std::wstring& path) { return L"\\\\?\\" + path; }  // past 260 characters, names as given
 
 constexpr wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
-// ---- Registry --------------------------------------------------------------
+constexpr wchar_t kWindowClass[] = L"ClearstrandUtilityWindow";
 
 struct Hive {
     std::string name;
@@ -49,8 +44,7 @@ struct Hive {
 };
 
 Hive HiveOf(const std::string& name) {
-    // The products' keys live in the 32-bit view, which the program reads.
-    if (name == "HKLM") return {name, HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY};
+    if (name == "HKLM") return {name, HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY};  // the products' view, the program's
     if (name == "HKLM64") return {name, HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY};
     if (name == "HKCU") return {name, HKEY_CURRENT_USER, 0};
     throw std::runtime_error("unknown hive " + name);
@@ -58,7 +52,7 @@ Hive HiveOf(const std::string& name) {
 
 bool KeyExists(const Hive& hive, const std::wstring& path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(hive.root, path.c_str(), 0, KEY_READ | hive.view, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(hive.root, path.c_str(), 0, KEY_READ | hive.view, &key)) return false;
     RegCloseKey(key);
     return true;
 }
@@ -68,109 +62,85 @@ void SetValue(const Hive& hive, const std::wstring& path, const std::wstring& na
     if (RegCreateKeyExW(hive.root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | hive.view, nullptr, &key, nullptr)) {
         throw std::runtime_error("cannot create " + U(path));
     }
-    if (dword) {
-        const DWORD number = std::stoul(data);
-        RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
-    } else if (!name.empty() || !data.empty()) {
+    const DWORD number = dword ? std::stoul(data) : 0;
+    if (dword) RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
+    if (!dword && !name.empty()) {
         RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
     }
     RegCloseKey(key);
 }
 
-// The system's, Wine's and the installer's own keys, which change as
-// programs run; of them only the uninstall entries are the program's concern.
-bool Volatile(const std::wstring& path) {
-    const auto under = [&](const wchar_t* root) {
-        const size_t n = wcslen(root);
-        return _wcsnicmp(path.c_str(), root, n) == 0 && (path.size() == n || path[n] == L'\\');
-    };
-    if (under(kUninstall)) return false;
-    return under(L"SOFTWARE\\Microsoft") || under(L"SOFTWARE\\Classes") || under(L"SOFTWARE\\Wine") ||
-           under(L"SOFTWARE\\Wow6432Node");
-}
-
+// The system's, Wine's and the installer's own keys change as programs run;
+// of them only the uninstall entries are the program's concern.
 void DumpKey(const Hive& hive, const std::wstring& path, std::vector<std::string>& out) {
-    const bool onlyOnTheWay = Volatile(path);  // to the uninstall entries
-    if (onlyOnTheWay && !std::wstring(kUninstall).starts_with(path + L"\\")) return;
+    const auto under = [&](const std::wstring& root) {
+        return _wcsnicmp(path.c_str(), root.c_str(), root.size()) == 0 && (path.size() == root.size() || path[root.size()] == L'\\');
+    };
+    const bool noise = !under(kUninstall) && (under(L"SOFTWARE\\Microsoft") || under(L"SOFTWARE\\Classes") ||
+                                              under(L"SOFTWARE\\Wine") || under(L"SOFTWARE\\Wow6432Node"));
+    if (noise && std::wstring(kUninstall).rfind(path + L"\\", 0) != 0) return;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(hive.root, path.c_str(), 0, KEY_READ | hive.view, &key) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExW(hive.root, path.c_str(), 0, KEY_READ | hive.view, &key)) return;
     const std::string at = hive.name + " " + U(path);
-    if (!onlyOnTheWay) out.push_back("key " + at);
-    for (DWORD i = 0; !onlyOnTheWay; ++i) {
+    if (!noise) out.push_back("key " + at);
+    for (DWORD i = 0; !noise; ++i) {
         wchar_t name[16384];
-        DWORD length = 16384, type = 0, size = 0;
-        if (RegEnumValueW(key, i, name, &length, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
-        std::vector<BYTE> data(size + 2);
-        length = 16384;
-        RegEnumValueW(key, i, name, &length, nullptr, &type, data.data(), &size);
-        std::string text;
-        if (type == REG_SZ || type == REG_EXPAND_SZ) text = U(reinterpret_cast<const wchar_t*>(data.data()));
-        else if (type == REG_DWORD) text = "#" + std::to_string(*reinterpret_cast<const DWORD*>(data.data()));
-        else for (DWORD b = 0; b < size; ++b) text += std::to_string(data[b]) + ",";
+        BYTE data[16384];
+        DWORD length = 16384, type = 0, size = sizeof(data) - 2;
+        if (RegEnumValueW(key, i, name, &length, nullptr, &type, data, &size)) break;
+        data[size] = data[size + 1] = 0;
+        std::string text = type == REG_DWORD ? "#" + std::to_string(*reinterpret_cast<DWORD*>(data)) : "";
+        if (type == REG_SZ || type == REG_EXPAND_SZ) text = U(reinterpret_cast<wchar_t*>(data));
+        else for (DWORD b = 0; type != REG_DWORD && b < size; ++b) text += std::to_string(data[b]) + ",";
         out.push_back("value " + at + " | " + U(name) + " = " + text);
     }
     std::vector<std::wstring> children;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD length = 256;
-        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    wchar_t name[256];
+    for (DWORD i = 0, length = 256; !RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr); ++i, length = 256) {
         children.emplace_back(name);
     }
     RegCloseKey(key);
     for (const auto& child : children) DumpKey(hive, path + L"\\" + child, out);
 }
 
-// ---- Disk ------------------------------------------------------------------
+std::vector<std::wstring> Names(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(Long(folder + L"\\*").c_str(), &data);
+    for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
+        if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) names.emplace_back(data.cFileName);
+    }
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    return names;
+}
 
 void DumpFiles(const std::wstring& path, std::vector<std::string>& out) {
     const DWORD attributes = GetFileAttributesW(Long(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    std::string marks = std::string(attributes & FILE_ATTRIBUTE_READONLY ? " [ro]" : "") +
-                        (attributes & FILE_ATTRIBUTE_HIDDEN ? " [hidden]" : "");
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        std::string content(4096, '\0');
-        HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-        DWORD read = 0;
-        if (file != INVALID_HANDLE_VALUE) {
-            ReadFile(file, content.data(), static_cast<DWORD>(content.size()), &read, nullptr);
-            CloseHandle(file);
-        }
-        content.resize(read);
-        out.push_back("file " + U(path) + marks + " = " + content);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        out.push_back("folder " + U(path));
+        for (const auto& name : Names(path)) DumpFiles(path + L"\\" + name, out);
         return;
     }
-    out.push_back("folder " + U(path));
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(Long(path + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..") DumpFiles(path + L"\\" + name, out);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    char content[4096];
+    DWORD read = 0;
+    HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        ReadFile(file, content, sizeof(content), &read, nullptr);
+        CloseHandle(file);
+    }
+    out.push_back("file " + U(path) + (attributes & FILE_ATTRIBUTE_READONLY ? " [ro]" : "") +
+                  (attributes & FILE_ATTRIBUTE_HIDDEN ? " [hidden]" : "") + " = " + std::string(content, read));
 }
 
-// Clears read-only and deletes, bottom up.
 void RemoveTree(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(Long(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
     SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileW(Long(path).c_str());
-        return;
-    }
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(Long(path + L"\\*").c_str(), &data);
-    std::vector<std::wstring> names;
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) names.emplace_back(data.cFileName);
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
-    for (const auto& name : names) RemoveTree(path + L"\\" + name);
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(Long(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    for (const auto& name : Names(path)) RemoveTree(path + L"\\" + name);
     RemoveDirectoryW(Long(path).c_str());
 }
 
@@ -182,50 +152,14 @@ std::wstring KnownFolder(REFKNOWNFOLDERID id) {
     return text;
 }
 
-std::string Lookup(const std::string& name, const std::string& argument) {
-    if (name == "windows") return U(KnownFolder(FOLDERID_Windows));
-    if (name == "documents") return U(KnownFolder(FOLDERID_Documents));
-    if (name == "pf") return U(KnownFolder(FOLDERID_ProgramFiles));
-    if (name == "pf86") return U(KnownFolder(FOLDERID_ProgramFilesX86));
-    if (name == "short") {
-        wchar_t buffer[MAX_PATH] = {};
-        GetShortPathNameW(W(argument).c_str(), buffer, MAX_PATH);
-        return U(buffer);
-    }
-    throw std::runtime_error("unknown macro " + name);
-}
-
-// ---- Installer ---------------------------------------------------------------
-
 std::vector<std::pair<std::wstring, std::wstring>> Products() {  // code, name
     std::vector<std::pair<std::wstring, std::wstring>> products;
-    wchar_t code[39];
-    for (DWORD i = 0; MsiEnumProductsW(i, code) == ERROR_SUCCESS; ++i) {
-        wchar_t name[512] = {};
-        DWORD size = 512;
-        MsiGetProductInfoW(code, INSTALLPROPERTY_PRODUCTNAME, name, &size);
-        products.push_back({code, name});
+    wchar_t code[39], name[512];
+    for (DWORD i = 0, size = 512; MsiEnumProductsW(i, code) == ERROR_SUCCESS; ++i, size = 512) {
+        products.push_back({code, MsiGetProductInfoW(code, INSTALLPROPERTY_PRODUCTNAME, name, &size) ? L"" : name});
     }
     return products;
 }
-
-std::wstring EntryOf(const std::wstring& displayName) {
-    HKEY root = nullptr;
-    std::wstring found;
-    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstall, 0, KEY_READ | KEY_WOW64_32KEY, &root);
-    for (DWORD i = 0; root; ++i) {
-        wchar_t name[256], value[512];
-        DWORD length = 256, size = sizeof(value);
-        if (RegEnumKeyExW(root, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        if (!RegGetValueW(root, name, L"DisplayName", RRF_RT_REG_SZ, nullptr, value, &size) && displayName == value) {
-            found = std::wstring(kUninstall) + L"\\" + name;
-        }
-    }
-    if (root) RegCloseKey(root);
-    return found;
-}
-
-// ---- The player --------------------------------------------------------------
 
 class WinePlayer final : public Player {
 public:
@@ -251,54 +185,60 @@ protected:
     void Value(const std::string& hiveName, const std::string& path, const std::string& name, const std::string& data,
                bool dword) override {
         const Hive hive = HiveOf(hiveName);
-        const std::wstring wide = W(path);
-        if (wide.rfind(L"SOFTWARE\\", 0) != 0) throw std::runtime_error("keys are seeded under SOFTWARE only");
-        for (size_t at = wide.find(L'\\');; at = wide.find(L'\\', at + 1)) {
-            if (!KeyExists(hive, wide.substr(0, at))) {
-                keys_.push_back({hive, wide.substr(0, at)});
+        const std::wstring key = W(path);
+        if (key.rfind(L"SOFTWARE\\", 0) != 0) throw std::runtime_error("keys are seeded under SOFTWARE only");
+        for (size_t at = key.find(L'\\');; at = key.find(L'\\', at + 1)) {  // the first key the case makes
+            if (!KeyExists(hive, key.substr(0, at))) {
+                keys_.push_back({hive, key.substr(0, at)});
                 break;
             }
             if (at == std::wstring::npos) break;
         }
-        if (hiveName == "HKLM64") roots64_.insert(wide.substr(0, wide.find(L'\\', 9)));
-        SetValue(hive, wide, W(name), W(data), dword);
+        if (hiveName == "HKLM64") roots64_.insert(key.substr(0, key.find(L'\\', 9)));
+        SetValue(hive, key, W(name), W(data), dword);
     }
     std::string Msi(const std::string& name, const std::string&, const std::string& folder,
                     const std::optional<std::string>& location) override {
         std::string file = name;
         std::replace(file.begin(), file.end(), ' ', '_');
         packages_.insert(name);
-        if (drv::Run(L"msiexec /i \"" + g_msis + L"\\" + W(file) + L".msi\" /qn") != 0) {
-            throw std::runtime_error("cannot install " + name);
-        }
-        files_.push_back(W(Macro("pf86", "") + "\\" + folder));  // the files the user adds there
-        const std::wstring entry = EntryOf(W(name));
+        if (drv::Run(L"msiexec /i \"" + g_msis + L"\\" + W(file) + L".msi\" /qn")) throw std::runtime_error("cannot install " + name);
+        files_.push_back(W(Macro("pf86", "") + "\\" + folder));  // and what the user adds there
+        std::wstring entry;
+        for (const auto& [code, product] : Products()) entry = product == W(name) ? std::wstring(kUninstall) + L"\\" + code : entry;
         if (location) SetValue(HiveOf("HKLM"), entry, L"InstallLocation", W(*location), false);
         return U(entry);
     }
     void File(const std::string& path, bool readOnly, bool hidden, bool held) override {
-        const std::wstring wide = W(path);
+        const std::wstring file = W(path);
         Folder(path.substr(0, path.rfind('\\')));
-        Note(wide);
-        HANDLE file = CreateFileW(Long(wide).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        Note(file);
+        HANDLE handle = CreateFileW(Long(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         const std::string content = "data of " + path;
         DWORD written = 0;
-        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-        CloseHandle(file);
-        SetFileAttributesW(Long(wide).c_str(), (readOnly ? FILE_ATTRIBUTE_READONLY : 0) |
-                                                   (hidden ? FILE_ATTRIBUTE_HIDDEN : 0) | FILE_ATTRIBUTE_ARCHIVE);
+        WriteFile(handle, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+        CloseHandle(handle);
+        SetFileAttributesW(Long(file).c_str(), FILE_ATTRIBUTE_ARCHIVE | (readOnly ? FILE_ATTRIBUTE_READONLY : 0) |
+                                                   (hidden ? FILE_ATTRIBUTE_HIDDEN : 0));
         // Held open by this process, which lets no other delete it.
-        if (held) held_.push_back(CreateFileW(Long(wide).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (held) held_.push_back(CreateFileW(Long(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     }
     void Folder(const std::string& path) override {
-        const std::wstring wide = W(path);
-        for (size_t at = wide.find(L'\\', 3);; at = wide.find(L'\\', at + 1)) {
-            Note(wide.substr(0, at));
-            CreateDirectoryW(Long(wide.substr(0, at)).c_str(), nullptr);
+        const std::wstring folder = W(path);
+        for (size_t at = folder.find(L'\\', 3);; at = folder.find(L'\\', at + 1)) {
+            Note(folder.substr(0, at));
+            CreateDirectoryW(Long(folder.substr(0, at)).c_str(), nullptr);
             if (at == std::wstring::npos) return;
         }
     }
-    std::string Macro(const std::string& name, const std::string& argument) override { return Lookup(name, argument); }
+    std::string Macro(const std::string& name, const std::string& argument) override {
+        if (name == "windows") return U(KnownFolder(FOLDERID_Windows));
+        if (name == "documents") return U(KnownFolder(FOLDERID_Documents));
+        if (name == "pf86") return U(KnownFolder(FOLDERID_ProgramFilesX86));
+        wchar_t buffer[MAX_PATH] = {};
+        if (name == "short" && GetShortPathNameW(W(argument).c_str(), buffer, MAX_PATH)) return U(buffer);
+        throw std::runtime_error("unknown macro " + name);
+    }
 
     void Open() override {
         program_ = std::make_unique<drv::Process>(L"\"" + g_exe + L"\"");
@@ -310,9 +250,7 @@ protected:
     }
     void Toggle(const std::string& caption, const std::string& how) override {
         std::optional<drv::TreeItem> item;
-        for (auto& i : drv::ReadTree(Child(WC_TREEVIEWW))) {
-            if (U(i.text) == caption) item = i;
-        }
+        for (auto& i : drv::ReadTree(Child(WC_TREEVIEWW))) item = U(i.text) == caption ? i : item;
         if (!item || (how == "tick" && item->checked) || (how == "untick" && !item->checked)) {
             throw std::runtime_error("cannot " + how + " " + caption);
         }
@@ -353,18 +291,18 @@ protected:
     }
     std::vector<std::string> Window() override {
         if (program_->WaitForExit(0ms)) return {"ended"};
-        std::string buttons;
+        std::string buttons, panels = "panels:";
         for (const wchar_t* b : {L"Refresh", L"Start", L"Cancel"}) {
             buttons += (buttons.empty() ? "" : ", ") + U(b) + (IsWindowEnabled(Child(L"Button", b)) ? " on" : " off");
         }
-        std::string panels = "panels:";
-        RECT bar{};
-        GetClientRect(Child(STATUSCLASSNAMEW), &bar);
-        const auto parts = drv::StatusParts(Child(STATUSCLASSNAMEW));
+        const HWND bar = Child(STATUSCLASSNAMEW);
+        RECT client{};
+        GetClientRect(bar, &client);
+        const auto parts = drv::StatusParts(bar);
         for (size_t i = 0; i < parts.size(); ++i) {
-            const bool spring = parts[i].first < 0 || parts[i].first >= bar.right;
-            panels += std::string(parts[i].second ? " flat" : " inset") + (spring ? " spring" : " fixed") + " \"" +
-                      U(drv::StatusText(Child(STATUSCLASSNAMEW), static_cast<int>(i))) + "\"";
+            panels += std::string(parts[i].second ? " flat" : " inset") +
+                      (parts[i].first < 0 || parts[i].first >= client.right ? " spring" : " fixed") + " \"" +
+                      U(drv::StatusText(bar, static_cast<int>(i))) + "\"";
         }
         return {buttons, panels, "label: " + Render(U(drv::WindowText(Static(false))))};
     }
@@ -404,8 +342,6 @@ protected:
     void Settle(const std::function<bool()>& want) override { drv::PumpUntil(want, 3s); }
 
 private:
-    static constexpr wchar_t kWindowClass[] = L"ClearstrandUtilityWindow";
-
     // Reads and answers the box that is up, if any.
     bool AnswerBox() {
         const auto box = drv::FindMessageBox(program_->Id());
@@ -418,14 +354,13 @@ private:
         return true;
     }
     HWND Child(const wchar_t* className, const wchar_t* caption = nullptr) {
-        return caption ? FindWindowExW(main_, nullptr, className, caption) : drv::FindChild(main_, className);
+        return FindWindowExW(main_, nullptr, className, caption);
     }
     // The statics: the instruction text, and the picture, which shows an icon.
     HWND Static(bool picture) {
-        for (int i = 0;; ++i) {
-            HWND hwnd = drv::FindChild(main_, L"Static", i);
-            if (!hwnd || ((GetWindowLongPtrW(hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) == picture) return hwnd;
-        }
+        HWND hwnd = drv::FindChild(main_, L"Static");
+        const bool isPicture = (GetWindowLongPtrW(hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+        return isPicture == picture ? hwnd : drv::FindChild(main_, L"Static", 1);
     }
     std::wstring Status() { return main_ && IsWindow(main_) ? drv::StatusText(Child(STATUSCLASSNAMEW), 1) : L""; }
     // A file or folder the case made, unless it was there before.
