@@ -165,14 +165,16 @@ void Player::Play(const Case& c, bool check) {
             if (std::set<std::string>{"key", "keys", "value", "entry", "msi", "file", "folder"}.count(s.verb)) {
                 Seed(s);
             } else if (s.verb == "gone") {
-                auto [kind, what] = Word(s.arg);
-                if (kind != "msi") {
-                    gone_.push_back({kind, what});
-                    continue;
+                auto [kind, list] = Word(s.arg);
+                for (const auto& what : Fields(list)) {
+                    if (kind != "msi") {
+                        gone_.push_back({kind, what});
+                        continue;
+                    }
+                    // A package takes its product, its entry and its own file.
+                    const auto& [entry, folder] = packages_.at(what);
+                    gone_.insert(gone_.end(), {{"product", what}, {"key", "HKLM " + entry}, {"file", folder + "\\readme.txt"}});
                 }
-                // A package takes its product, its entry and its own file.
-                const auto& [entry, folder] = packages_.at(what);
-                gone_.insert(gone_.end(), {{"product", what}, {"key", "HKLM " + entry}, {"file", folder + "\\readme.txt"}});
             } else if (!Other(s)) {
                 open();
                 if (s.verb == "tick" || s.verb == "untick" || s.verb == "space") Toggle(s.arg, s.verb);
