@@ -10,7 +10,7 @@ demo="$root/build/demo"
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-cmake --build "$build" -j "$(nproc)" --target clearstrand demo_driver
+cmake --build "$build" -j "$(nproc)" --target clearstrand
 exe="$build/src/platform/windows/clearstrand.exe"
 
 "$root/scripts/wine-env.sh" stop "$demo"
@@ -25,21 +25,22 @@ if [ -n "${DISPLAY:-}" ]; then
     echo "opening Clearstrand on $DISPLAY; close it to end the demo"
     "$root/scripts/wine-env.sh" run "$demo" "$exe" || true
 else
-    rm -f "$demo/ready" "$demo/shot"
-    "$root/scripts/wine-env.sh" run "$demo" "$build/tests/wine/demo_driver.exe" "$exe" "$demo" \
-        >"$demo/driver.log" 2>&1 &
-    driver=$!
-    for _ in $(seq 120); do [ -e "$demo/ready" ] && break; sleep 0.5; done
-    if [ ! -e "$demo/ready" ]; then
-        cat "$demo/driver.log"
-        echo "the demo did not reach Ready" >&2
+    export DISPLAY=$(cat "$demo/display")
+    "$root/scripts/wine-env.sh" run "$demo" "$exe" >"$demo/run.log" 2>&1 &
+    # Answers the disclaimer, then lets the window fill its tree.
+    window() { xdotool search --name "$1" 2>/dev/null | head -1; }
+    for _ in $(seq 60); do [ -n "$(window '^Clearstrand$')" ] && break; sleep 0.5; done
+    xdotool key --window "$(window '^Clearstrand$')" Return
+    for _ in $(seq 60); do [ -n "$(window '^Clearstrand Utility$')" ] && break; sleep 0.5; done
+    main=$(window '^Clearstrand Utility$')
+    if [ -z "$main" ]; then
+        cat "$demo/run.log"
+        echo "the demo window did not come up" >&2
         exit 1
     fi
-    sleep 0.5
-    import -display "$(cat "$demo/display")" -window root -crop "$(cat "$demo/ready")" +repage "$demo/clearstrand.png"
-    touch "$demo/shot"
-    wait "$driver" || true
-    cat "$demo/driver.log"
+    sleep 3
+    eval "$(xdotool getwindowgeometry --shell "$main")"
+    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$demo/clearstrand.png"
     echo "screenshot saved: $demo/clearstrand.png"
 fi
 "$root/scripts/wine-env.sh" stop "$demo"
