@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/controls.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/management.h"
 #include "platform/tree.h"
@@ -52,6 +53,9 @@ public:
     void EraseFolder(std::u16string folder);
     void CheckRegistryKey(std::u16string str);
     int32_t DeleteRegistryKey(int32_t HKEY, std::u16string regKey);
+    // A failure the platform raised, in a message box: `prefix`, the path it
+    // is about or else `subject`, and the system's reason on a line of its own.
+    void ReportFailure(std::u16string_view prefix, const PlatformError& error, std::u16string_view subject = {});
 
     // Window-level state.
     Panel* statusPanel = nullptr;
@@ -62,6 +66,7 @@ public:
     std::u16string installLocation;
     int32_t resultCode = 0;  // shared by every platform call that returns a code
     ProductCollection products;  // the last product query's result, held until the next
+    int linksKept = 0;           // links the eraser had to leave in place, so far
 
     FormControls controls;
     FormServices services;

@@ -4,8 +4,8 @@
 
 namespace clearstrand {
 
-PlatformError::PlatformError(int32_t code, std::u16string description)
-    : code_(code), description_(std::move(description)), utf8_(ToUtf8(description_)) {}
+PlatformError::PlatformError(int32_t code, std::u16string description, std::u16string path)
+    : code_(code), description_(std::move(description)), path_(std::move(path)), utf8_(ToUtf8(description_)) {}
 
 std::string ToUtf8(std::u16string_view text) {
     std::string out;

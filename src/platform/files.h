@@ -1,24 +1,30 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace clearstrand {
+
+// Before anything is deleted, changed or entered, the service checks where
+// the entry really is, so that nothing a link leads to is ever reached. A
+// link that the platform can remove alone (a reparse point on Windows) is
+// removed as a link; one it cannot (a Unix symbolic link under Wine) raises
+// LinkKept from Delete and stays as it is.
 
 class File {
 public:
     virtual ~File() = default;
 
     virtual std::u16string Path() const = 0;
-    // force: read-only files are deleted as well. Raises PlatformError when
-    // the file cannot be deleted (in use, access denied).
+    // force: read-only files are deleted as well. Raises PlatformError, with
+    // the file's path, when the file cannot be deleted (in use, access denied).
     virtual void Delete(bool force) = 0;
 };
 
-// A folder. A link to a folder elsewhere (junction, symbolic link) shows as a
-// folder with no files and no subfolders whose Delete removes the link only,
-// so nothing behind a link is ever reached.
+// A folder. A link to a folder shows as a folder with no files and no
+// subfolders.
 class Folder {
 public:
     virtual ~Folder() = default;
@@ -26,7 +32,8 @@ public:
     virtual std::u16string Path() const = 0;
     virtual std::vector<std::unique_ptr<File>> Files() = 0;
     virtual std::vector<std::unique_ptr<Folder>> SubFolders() = 0;
-    // Deletes the folder, which must be empty. Raises PlatformError on failure.
+    // Deletes the folder, which must be empty. Raises PlatformError, with
+    // the folder's path, on failure.
     virtual void Delete(bool force) = 0;
 };
 
@@ -43,7 +50,7 @@ public:
 // Folders that a program-folder erase must never take: the Windows folder
 // with everything inside it, and the well-known shell folders (Program Files
 // in both views and their Common Files, ProgramData, Users, the user's
-// profile, Desktop and Documents) with everything that contains them.
+// profile, Desktop and Documents) with everything that holds them.
 struct ProtectedFolders {
     std::u16string windows;
     std::vector<std::u16string> shell;
@@ -55,8 +62,11 @@ public:
     virtual ~FileService() = default;
 
     virtual std::unique_ptr<FileSystem> CreateFileSystem() = 0;
-    // Full paths as the machine names them, without trailing backslash.
     virtual ProtectedFolders GetProtectedFolders() = 0;
+    // Where the folder at `path` really is: one text for every way to reach
+    // it (short names, letter case, links), for comparing folders; nullopt
+    // when no folder is there.
+    virtual std::optional<std::u16string> FinalPath(const std::u16string& path) = 0;
 };
 
 }  // namespace clearstrand

@@ -48,7 +48,7 @@ void Form1::CheckSoftwareInstall(std::u16string strArg) {
         if (installLocation.empty()) continue;
 
         statusPanel->SetText(u"Deleting " + installLocation);
-        if (IsSafeToErase(installLocation, services.files.GetProtectedFolders())) {
+        if (IsSafeToErase(installLocation, services.files)) {
             EraseFolder(installLocation);
         } else {
             services.shell.MsgBox(u"Failed to delete " + installLocation, kMsgBoxOkOnly, std::nullopt);

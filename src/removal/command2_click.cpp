@@ -1,3 +1,5 @@
+#include <optional>
+
 #include "app/form1.h"
 #include "platform/errors.h"
 
@@ -10,19 +12,20 @@ void Form1::Command2_Click() {
 
     // One failing operation is reported and the run goes on, so a locked
     // file or an unreachable service cannot leave the rest of the selection
-    // in place.
-    const auto guarded = [this](auto&& operation) {
+    // in place. A failure about a file or folder names it; any other names
+    // the node's key.
+    const auto guarded = [this](std::u16string_view prefix, const std::u16string& key, auto&& operation) {
         try {
             operation();
         } catch (const PlatformError& error) {
-            services.shell.ReportError(error.description());
+            ReportFailure(error.path().empty() ? prefix : u"Failed to delete ", error, key);
         }
     };
     const auto removeNode = [&](TreeNode& node) {
         const std::u16string productKey = node.Key();
-        guarded([&] { CheckSoftwareInstall(productKey); });
+        guarded(u"Failed to uninstall ", productKey, [&] { CheckSoftwareInstall(productKey); });
         const std::u16string registryKey = node.Key();
-        guarded([&] { CheckRegistryKey(registryKey); });
+        guarded(u"Failed to delete ", registryKey, [&] { CheckRegistryKey(registryKey); });
     };
 
     if (controls.TreeView1.Nodes().Count() > 0) {
@@ -45,6 +48,12 @@ void Form1::Command2_Click() {
     PopulateTreeview();
     statusPanel->SetText(u"Ready");
     controls.Command1.SetEnabled(true);
+}
+
+void Form1::ReportFailure(std::u16string_view prefix, const PlatformError& error, std::u16string_view subject) {
+    const std::u16string_view what = error.path().empty() ? subject : std::u16string_view(error.path());
+    services.shell.MsgBox(std::u16string(prefix) + std::u16string(what) + u"\r" + error.description(), kMsgBoxOkOnly,
+                          std::nullopt);
 }
 
 }  // namespace clearstrand

@@ -7,19 +7,12 @@
 namespace clearstrand {
 
 // Whether a program folder taken from an uninstall entry may be erased with
-// everything below it. One bad entry must not wipe a disk, so anything that
-// cannot be compared with certainty counts as unsafe: a path that is not
-// absolute ("X:\..." or "\\server\share\...", also in their "\\?\" forms), a
-// drive or share root, the Windows folder, anything inside it or containing
-// it, a path that is or contains one of the shell folders, and any path with
-// "." or ".." components, 8.3 short names, trailing dots or spaces, or
-// characters that no file name holds. Names are compared the way Windows
-// compares them, by upper-casing both sides.
-bool IsSafeToErase(std::u16string_view folder, const ProtectedFolders& protectedFolders);
-
-// The upper case that Windows compares names by, for the scripts the
-// comparison needs (Latin, Greek, Cyrillic, fullwidth ASCII). Characters
-// without one are returned unchanged.
-char16_t FoldForCompare(char16_t c);
+// everything below it. One bad entry must not wipe a disk: a path that is not
+// absolute, or names a drive or share root, is refused as written; for the
+// rest the file system says where the folder really is, and the Windows
+// folder, anything inside it or holding it, and anything that is or holds
+// one of the shell folders is refused, however the path reaches it. A path
+// where no folder is has nothing to erase.
+bool IsSafeToErase(std::u16string_view folder, FileService& files);
 
 }  // namespace clearstrand

@@ -1,19 +1,14 @@
-// Which recorded program folders may be erased: one table, one row a path.
+// Which recorded program folders may be erased, on a machine whose Windows
+// folder sits below C:\OS and that has short names and links: one table.
 
 #include <gtest/gtest.h>
 
+#include "memory/machine.h"
 #include "platform/errors.h"
 #include "removal/folder_safety.h"
 
 namespace clearstrand {
 namespace {
-
-const ProtectedFolders kMachine{
-    u"C:\\Windows",
-    {u"C:\\Program Files", u"C:\\Program Files (x86)", u"C:\\Program Files\\Common Files",
-     u"C:\\Program Files (x86)\\Common Files", u"C:\\ProgramData", u"C:\\Users", u"C:\\Users\\user",
-     u"C:\\Users\\user\\Desktop", u"C:\\Users\\user\\Documents", u"E:\\Profiles\\user\\Documents", u"C:\\Ärger",
-     u"C:\\ΣΟΦΟΣ", u"C:\\ПРОГРАММЫ", u"C:\\Ｐｒｏｇ", u"", u"relative\\path"}};
 
 struct Row {
     const char16_t* path;
@@ -23,22 +18,17 @@ struct Row {
 const Row kRows[] = {
     // Ordinary program folders, however they are written.
     {u"C:\\Program Files\\Veltramark\\Veltramark 2005", true},
-    {u"C:\\Program Files (x86)\\Tracemill 14\\", true},
-    {u"C:\\Program Files\\Common Files\\Veltramark Shared", true},
-    {u"C:\\Users\\user\\Documents\\Veltramark Projects", true},
-    {u"C:\\Users\\other", true},
-    {u"D:\\Apps\\Veltramark", true},
-    {u"C:\\WindowsApps\\Veltramark", true},
-    {u"C:\\Program Files Old", true},
+    {u"c:\\program files (x86)\\TRACEMILL 14\\", true},
     {u"C:/Program Files/Veltramark", true},
-    {u"C:\\Program Files\\\\Veltramark", true},
-    {u"\\\\fileserver\\apps\\Veltramark", true},
     {u"\\\\?\\C:\\Program Files\\Veltramark", true},
-    {u"\\\\?\\UNC\\fileserver\\apps\\Veltramark", true},
-    {u"C:\\Program Files\\Tilde~Name Long", true},
-    {u"E:\\Profiles\\user\\Documents\\Veltramark", true},
-    {u"C:\\σοφoς", true},  // a Latin o: another name
-    // Not absolute: they depend on the current folder.
+    {u"C:\\Tools\\..\\Program Files\\Veltramark", true},
+    {u"D:\\Apps\\Veltramark", true},
+    {u"C:\\WindowsApps\\Veltramark", true},  // merely starts like another
+    {u"C:\\Program Files Old", true},
+    {u"C:\\users\\user\\Documents\\Veltramark Projects", true},
+    {u"C:\\Tools\\ToApps", true},  // a link to an ordinary folder
+    {u"C:\\Missing\\Folder", true},  // nothing there to erase
+    // Not absolute, or a root: refused as written.
     {u"", false},
     {u"Veltramark", false},
     {u"\\Program Files\\Veltramark", false},
@@ -46,51 +36,40 @@ const Row kRows[] = {
     {u"1:\\Veltramark", false},
     {u"\\\\.\\C:\\Veltramark", false},
     {u"\\\\?\\Volume{1234}\\Veltramark", false},
-    {u"\\\\\\server\\share\\Veltramark", false},
-    {u"%ProgramFiles%\\Veltramark", false},
-    // Drive and share roots.
     {u"C:\\", false},
     {u"d:/", false},
-    {u"\\\\?\\C:\\", false},
-    {u"\\\\fileserver\\apps\\", false},
-    {u"//fileserver/apps", false},
-    {u"\\\\?\\unc\\fileserver\\apps", false},
-    // The Windows folder, inside it, and what holds it.
-    {u"c:\\windows\\System32", false},
-    {u"C:\\WINDOWS\\", false},
-    {u"\\\\?\\C:\\Windows\\Temp\\Veltramark", false},
-    // Shell folders, in any case, and what holds them.
-    {u"c:\\program files (x86)\\", false},
-    {u"C:\\PROGRAM FILES (X86)\\COMMON FILES", false},
-    {u"C:\\Users\\User", false},
-    {u"C:\\Users\\user\\documents\\", false},
-    {u"E:\\Profiles", false},
-    {u"C:\\ärger", false},
-    {u"C:\\σοφος", false},
-    {u"C:\\программы", false},
-    {u"C:\\ｐｒｏｇ", false},
-    // Names whose meaning depends on how Windows resolves them.
-    {u"C:\\Program Files\\Veltramark\\..", false},
-    {u"C:\\Program Files\\.\\Veltramark", false},
-    {u"C:\\PROGRA~1\\Veltramark", false},
+    {u"\\\\server\\share\\", false},
+    {u"\\\\?\\UNC\\server\\share", false},
+    {u"C:\\Tools\\ToDrive", false},  // a link to a root
+    // The Windows folder, inside it, what holds it: however reached.
+    {u"C:\\OS\\windows\\System32", false},
+    {u"C:\\OS\\WINDOWS\\", false},
+    {u"C:\\OS", false},
+    {u"C:\\OS\\windows.\\System32", false},
+    {u"C:\\Tools\\ToSystem", false},
+    // Shell folders and what holds them: by short name, "..", case, link.
     {u"C:\\PROG~FBU", false},
-    {u"C:\\Tools\\VELT~A1B.EXE", false},
-    {u"C:\\Windows.\\Temp", false},
-    {u"C:\\Windows \\Temp", false},
-    {u"C:\\Tools\\Veltramark::$DATA", false},
-    {u"C:\\Tools\\Velt*", false},
-    {u"C:\\Tools\\Velt\tmark", false},
-    {u"\\\\fileserver\\..\\apps\\x", false},
+    {u"C:\\PROG~5P2\\Common Files", false},
+    {u"C:\\Program Files (x86)\\Common Files\\..", false},
+    {u"C:\\users\\user\\Documents\\..\\..", false},
+    {u"C:\\users\\user\\DOCU~OWL", false},
+    {u"\\\\?\\C:\\USERS\\USER", false},
+    {u"C:\\Tools\\ToProgramFiles", false},
 };
 
 TEST(FolderSafety, EachRecordedFolder) {
-    for (const Row& row : kRows) EXPECT_EQ(IsSafeToErase(row.path, kMachine), row.safe) << ToUtf8(row.path);
-    // The Windows folder kept below another folder protects that folder.
-    ProtectedFolders moved = kMachine;
-    moved.windows = u"D:\\OS\\Windows";
-    EXPECT_FALSE(IsSafeToErase(u"D:\\OS", moved));
-    EXPECT_FALSE(IsSafeToErase(u"D:\\OS\\Windows\\Fonts", moved));
-    EXPECT_TRUE(IsSafeToErase(u"D:\\OS\\Tools", moved));
+    memory::Machine machine;
+    for (const char16_t* folder : {u"C:\\Program Files\\Veltramark\\Veltramark 2005", u"C:\\Program Files (x86)\\Tracemill 14",
+                                   u"D:\\Apps\\Veltramark", u"C:\\WindowsApps\\Veltramark", u"C:\\Program Files Old",
+                                   u"C:\\users\\user\\Documents\\Veltramark Projects", u"C:\\OS\\windows\\System32",
+                                   u"C:\\Program Files (x86)\\Common Files"}) {
+        machine.AddEntry(folder, true);
+    }
+    machine.AddLink(u"C:\\Tools\\ToApps", u"D:\\Apps\\Veltramark");
+    machine.AddLink(u"C:\\Tools\\ToDrive", u"D:\\");
+    machine.AddLink(u"C:\\Tools\\ToSystem", u"C:\\OS\\windows\\System32");
+    machine.AddLink(u"C:\\Tools\\ToProgramFiles", u"C:\\Program Files");
+    for (const Row& row : kRows) EXPECT_EQ(IsSafeToErase(row.path, machine.files()), row.safe) << ToUtf8(row.path);
 }
 
 }  // namespace

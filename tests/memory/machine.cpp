@@ -125,17 +125,26 @@ private:
     Machine& m_;
 };
 
+constexpr int32_t kCannotResolve = 1921;  // ERROR_CANT_RESOLVE_FILENAME
+
+// A link's Delete leaves it, and what it leads to, as they are.
+[[noreturn]] void KeepLink(Machine& m, const Machine::Entry& link, const std::u16string& path) {
+    const Machine::Entry* target = m.Resolve(link.target, true);
+    throw LinkKept(kCannotResolve, u"It leads to " + (target ? target->path : link.target) + u", which stays as it is.", path);
+}
+
 class MemoryFile final : public File {
 public:
     MemoryFile(Machine& m, std::u16string path) : m_(m), path_(std::move(path)) {}
     std::u16string Path() const override { return path_; }
     void Delete(bool force) override {
         m_.Call("DeleteFile " + ToUtf8(path_));
-        const auto entry = m_.disk.find(Upper(path_));
-        if (entry == m_.disk.end() || entry->second.folder) Raise(kNotFound, u"File not found.");
-        if (entry->second.held) Raise(32, u"Sharing violation.");
-        if (entry->second.readOnly && !force) Raise(kAccessDenied, u"Access denied.");
-        m_.disk.erase(entry);
+        Machine::Entry* entry = m_.Resolve(path_, false);
+        if (!entry || entry->folder) throw PlatformError(kNotFound, u"File not found.", path_);
+        if (!entry->target.empty()) KeepLink(m_, *entry, path_);
+        if (entry->held) throw PlatformError(32, u"Sharing violation.", path_);
+        if (entry->readOnly && !force) throw PlatformError(kAccessDenied, u"Access denied.", path_);
+        m_.disk.erase(Upper(entry->path));
     }
 
 private:
@@ -150,28 +159,40 @@ public:
     std::vector<std::unique_ptr<File>> Files() override {
         std::vector<std::unique_ptr<File>> files;
         for (const auto* entry : Below("Files")) {
-            if (!entry->folder) files.push_back(std::make_unique<MemoryFile>(m_, entry->path));
+            if (!IsFolder(*entry)) files.push_back(std::make_unique<MemoryFile>(m_, entry->path));
         }
         return files;
     }
     std::vector<std::unique_ptr<Folder>> SubFolders() override {
         std::vector<std::unique_ptr<Folder>> folders;
         for (const auto* entry : Below("SubFolders")) {
-            if (entry->folder) folders.push_back(std::make_unique<MemoryFolder>(m_, entry->path));
+            if (IsFolder(*entry)) folders.push_back(std::make_unique<MemoryFolder>(m_, entry->path));
         }
         return folders;
     }
     void Delete(bool) override {
-        if (!Below("DeleteFolder").empty()) Raise(145, u"Directory is not empty.");
-        m_.disk.erase(Upper(path_));
+        m_.Call("DeleteFolder " + ToUtf8(path_));
+        Machine::Entry& entry = Here();
+        if (!entry.target.empty()) KeepLink(m_, entry, path_);
+        if (!Machine::Below(m_.disk, entry.path).empty()) throw PlatformError(145, u"Directory is not empty.", path_);
+        m_.disk.erase(Upper(entry.path));
     }
 
 private:
+    Machine::Entry& Here() {
+        Machine::Entry* entry = m_.Resolve(path_, false);
+        if (!entry || !IsFolder(*entry)) throw PlatformError(3, u"Path not found.", path_);
+        return *entry;
+    }
+    // A link shows empty: nothing behind it is ever listed.
     std::vector<Machine::Entry*> Below(const std::string& call) {
         m_.Call(call + " " + ToUtf8(path_));
-        const auto entry = m_.disk.find(Upper(path_));
-        if (entry == m_.disk.end() || !entry->second.folder) Raise(3, u"Path not found.");
-        return Machine::Below(m_.disk, path_);
+        Machine::Entry& entry = Here();
+        return entry.target.empty() ? Machine::Below(m_.disk, entry.path) : std::vector<Machine::Entry*>{};
+    }
+    bool IsFolder(const Machine::Entry& entry) {
+        const Machine::Entry* real = entry.target.empty() ? &entry : m_.Resolve(entry.target, true);
+        return real && real->folder;
     }
 
     Machine& m_;
@@ -183,14 +204,14 @@ public:
     explicit FileSystemObject(Machine& m) : m_(m) {}
     bool FolderExists(const std::u16string& path) override {
         m_.Call("FolderExists " + ToUtf8(path));
-        const auto entry = m_.disk.find(Upper(path));
-        return entry != m_.disk.end() && entry->second.folder;
+        const Machine::Entry* entry = m_.Resolve(path, true);
+        return entry && entry->folder;
     }
     std::unique_ptr<Folder> GetFolder(const std::u16string& path) override {
         m_.Call("GetFolder " + ToUtf8(path));
-        const auto entry = m_.disk.find(Upper(path));
-        if (entry == m_.disk.end() || !entry->second.folder) Raise(3, u"Path not found.");
-        return std::make_unique<MemoryFolder>(m_, entry->second.path);
+        const Machine::Entry* entry = m_.Resolve(path, true);
+        if (!entry || !entry->folder) throw PlatformError(3, u"Path not found.", path);
+        return std::make_unique<MemoryFolder>(m_, path);
     }
 
 private:
@@ -201,12 +222,17 @@ class Files final : public FileService {
 public:
     explicit Files(Machine& m) : m_(m) {}
     std::unique_ptr<FileSystem> CreateFileSystem() override { return std::make_unique<FileSystemObject>(m_); }
-    ProtectedFolders GetProtectedFolders() override {
-        return {u"C:\\windows",
-                {u"C:\\Program Files", u"C:\\Program Files (x86)", u"C:\\Program Files\\Common Files",
-                 u"C:\\Program Files (x86)\\Common Files", u"C:\\ProgramData", u"C:\\users", u"C:\\users\\user",
-                 u"C:\\users\\user\\Desktop", u"C:\\users\\user\\Documents"}};
+    ProtectedFolders GetProtectedFolders() override { return {kWindows, {std::begin(kShell), std::end(kShell)}}; }
+    std::optional<std::u16string> FinalPath(const std::u16string& path) override {
+        const Machine::Entry* entry = m_.Resolve(path, true);
+        return entry && entry->folder ? std::optional(entry->path) : std::nullopt;
     }
+    // Kept below a folder of its own, which it makes unsafe too.
+    static constexpr const char16_t* kWindows = u"C:\\OS\\windows";
+    static constexpr const char16_t* kShell[] = {
+        u"C:\\Program Files", u"C:\\Program Files (x86)", u"C:\\Program Files\\Common Files",
+        u"C:\\Program Files (x86)\\Common Files", u"C:\\ProgramData", u"C:\\users", u"C:\\users\\user",
+        u"C:\\users\\user\\Desktop", u"C:\\users\\user\\Documents"};
 
 private:
     Machine& m_;
@@ -224,6 +250,12 @@ std::u16string Upper(std::u16string text) {
 
 Machine::Machine() : management_(std::make_unique<Management>(*this)), files_(std::make_unique<Files>(*this)) {
     for (const char* hive : {"HKLM", "HKCU", "HKLM64"}) SetValue(hive, u"SOFTWARE");
+    // The system's folders, with the short names Wine gives them.
+    AddEntry(Files::kWindows, true);
+    for (const char16_t* folder : Files::kShell) AddEntry(folder, true);
+    SetAlias(u"C:\\Program Files", u"PROG~FBU");
+    SetAlias(u"C:\\Program Files (x86)", u"PROG~5P2");
+    SetAlias(u"C:\\users\\user\\Documents", u"DOCU~OWL");
 }
 Machine::~Machine() = default;
 
@@ -250,9 +282,59 @@ void Machine::AddProduct(const std::u16string& name, int32_t uninstallCode, cons
 
 void Machine::AddEntry(const std::u16string& path, bool folder, bool readOnly, bool hidden, bool held) {
     for (size_t at = path.find(u'\\'); at != std::u16string::npos; at = path.find(u'\\', at + 1)) {
-        disk.try_emplace(Upper(path.substr(0, at)), Entry{path.substr(0, at), true, false, false, false});
+        disk.try_emplace(Upper(path.substr(0, at)), Entry{path.substr(0, at), true, false, false, false, {}, {}});
     }
-    disk[Upper(path)] = {path, folder, readOnly, hidden, held};
+    disk[Upper(path)] = {path, folder, readOnly, hidden, held, {}, {}};
+}
+
+void Machine::AddLink(const std::u16string& path, const std::u16string& target) {
+    AddEntry(path, false);
+    disk.at(Upper(path)).target = target;
+}
+
+void Machine::SetAlias(const std::u16string& path, const std::u16string& alias) { disk.at(Upper(path)).alias = alias; }
+
+Machine::Entry* Machine::Resolve(const std::u16string& path, bool follow) {
+    if (const auto exact = disk.find(Upper(path)); exact != disk.end() && exact->second.target.empty()) {
+        return &exact->second;  // the way the listings name entries
+    }
+    std::vector<std::u16string> names;
+    for (size_t start = path.rfind(u"\\\\?\\", 0) == 0 ? 4 : 0; start <= path.size();) {
+        const size_t end = std::min(path.find_first_of(u"\\/", start), path.size());
+        std::u16string name = path.substr(start, end - start);
+        start = end + 1;
+        if (name == u".." && names.size() > 1) names.pop_back();
+        if (!name.empty() && name != u"." && name != u"..") names.push_back(name);
+    }
+    Entry* at = nullptr;
+    for (size_t i = 0; i < names.size(); ++i) {
+        Entry* found = nullptr;
+        if (i == 0) {
+            found = disk.count(Upper(names[0])) ? &disk.at(Upper(names[0])) : nullptr;  // the drive
+        } else {
+            // Its own name, an alias, or the name less the trailing dots and
+            // spaces Windows drops.
+            std::u16string trimmed = names[i];
+            while (!trimmed.empty() && (trimmed.back() == u'.' || trimmed.back() == u' ')) trimmed.pop_back();
+            for (Entry* e : Below(disk, at->path)) {
+                const std::u16string own = Upper(e->path.substr(e->path.rfind(u'\\') + 1));
+                if (own == Upper(names[i]) || Upper(e->alias) == Upper(names[i])) found = e;
+                if (!found && own == Upper(trimmed)) found = e;
+            }
+        }
+        if (found && !found->target.empty() && (follow || i + 1 < names.size())) found = Resolve(found->target, true);
+        if (!found) return nullptr;
+        at = found;
+    }
+    return at;
+}
+
+std::u16string Machine::ShortPath(const std::u16string& path) {
+    const Entry* entry = Resolve(path, true);
+    if (!entry) return path;
+    const size_t slash = entry->path.rfind(u'\\');
+    if (slash == std::u16string::npos) return entry->path;
+    return ShortPath(entry->path.substr(0, slash)) + u"\\" + (entry->alias.empty() ? entry->path.substr(slash + 1) : entry->alias);
 }
 
 std::vector<std::string> Machine::Describe() const {
@@ -269,6 +351,10 @@ std::vector<std::string> Machine::Describe() const {
     for (const auto& p : products) lines.push_back("product " + ToUtf8(p.name));
     for (const auto& [upper, e] : disk) {
         if (e.path.find(u'\\') == std::u16string::npos) continue;  // a drive
+        if (!e.target.empty()) {
+            lines.push_back("link " + ToUtf8(e.path) + " -> " + ToUtf8(e.target));
+            continue;
+        }
         lines.push_back((e.folder ? "folder " : "file ") + ToUtf8(e.path) + (e.readOnly ? " [ro]" : "") +
                         (e.hidden ? " [hidden]" : ""));
     }

@@ -32,6 +32,10 @@ public:
     void AddProduct(const std::u16string& name, int32_t uninstallCode, const std::u16string& entry = {},
                     const std::u16string& ownFile = {});
     void AddEntry(const std::u16string& path, bool folder, bool readOnly = false, bool hidden = false, bool held = false);
+    // A link that leads to `target`, which the platform cannot remove alone
+    // (as under Wine); `alias` gives an entry an 8.3 name as well.
+    void AddLink(const std::u16string& path, const std::u16string& target);
+    void SetAlias(const std::u16string& path, const std::u16string& alias);
 
     // Logs a call ("DeleteKey HKLM SOFTWARE\KTRN") and hands it to `fault`,
     // which may raise PlatformError or give a code for the call to return.
@@ -42,7 +46,7 @@ public:
 
     // Everything on the machine as sorted lines: "key HKLM SOFTWARE\X",
     // "value HKLM SOFTWARE\X | Name = data", "product Name", "folder C:\X",
-    // "file C:\X\a.txt [ro]".
+    // "file C:\X\a.txt [ro]", "link C:\X\l -> C:\Y".
     std::vector<std::string> Describe() const;
 
     ManagementService& management() { return *management_; }
@@ -60,6 +64,7 @@ public:
     struct Entry {
         std::u16string path;
         bool folder, readOnly, hidden, held;
+        std::u16string target, alias;
     };
     struct Product {
         int id;
@@ -70,6 +75,12 @@ public:
     std::map<std::u16string, Key> keys;
     std::map<std::u16string, Entry> disk;
     std::vector<Product> products;
+
+    // Where a path leads, as Windows reads it: "." and ".." first, trailing
+    // dots and spaces trimmed, names in any case or by their alias, links on
+    // the way followed, and the last one too when `follow`.
+    Entry* Resolve(const std::u16string& path, bool follow);
+    std::u16string ShortPath(const std::u16string& path);  // with every alias there is
 
     // The names directly below a key or folder, in upper-case order.
     template <typename Map>

@@ -257,10 +257,10 @@ public:
     }
     void Folder(const std::string& path) override { machine.AddEntry(FromUtf8(path), true); }
     std::string Macro(const std::string& name, const std::string& argument) override {
-        if (name == "windows") return "C:\\windows";
+        if (name == "windows") return "C:\\OS\\windows";
         if (name == "documents") return "C:\\users\\user\\Documents";
         if (name == "pf86") return "C:\\Program Files (x86)";
-        if (name == "short") return argument;  // no short names here
+        if (name == "short") return ToUtf8(machine.ShortPath(FromUtf8(argument)));
         throw std::runtime_error("unknown macro " + name);
     }
     bool Other(const Step& s) override {

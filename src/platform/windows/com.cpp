@@ -2,7 +2,6 @@
 
 #include <wbemcli.h>
 
-#include <cwchar>
 #include <new>
 
 #include "platform/errors.h"
@@ -12,71 +11,42 @@ namespace clearstrand::win32 {
 
 namespace {
 
-// The system's message tables know nothing of WMI's codes; name the ones a
-// registry or namespace connection can meet.
-const wchar_t* WbemErrorName(uint32_t code) {
-    struct Name {
-        uint32_t code;
-        const wchar_t* text;
-    };
-    static const Name names[] = {
-        {static_cast<uint32_t>(WBEM_E_FAILED), L"WBEM_E_FAILED"},
-        {static_cast<uint32_t>(WBEM_E_NOT_FOUND), L"WBEM_E_NOT_FOUND"},
-        {static_cast<uint32_t>(WBEM_E_ACCESS_DENIED), L"WBEM_E_ACCESS_DENIED"},
-        {static_cast<uint32_t>(WBEM_E_PROVIDER_FAILURE), L"WBEM_E_PROVIDER_FAILURE"},
-        {static_cast<uint32_t>(WBEM_E_TYPE_MISMATCH), L"WBEM_E_TYPE_MISMATCH"},
-        {static_cast<uint32_t>(WBEM_E_OUT_OF_MEMORY), L"WBEM_E_OUT_OF_MEMORY"},
-        {static_cast<uint32_t>(WBEM_E_INVALID_PARAMETER), L"WBEM_E_INVALID_PARAMETER"},
-        {static_cast<uint32_t>(WBEM_E_NOT_SUPPORTED), L"WBEM_E_NOT_SUPPORTED"},
-        {static_cast<uint32_t>(WBEM_E_INVALID_NAMESPACE), L"WBEM_E_INVALID_NAMESPACE"},
-        {static_cast<uint32_t>(WBEM_E_INVALID_CLASS), L"WBEM_E_INVALID_CLASS"},
-        {static_cast<uint32_t>(WBEM_E_INVALID_QUERY), L"WBEM_E_INVALID_QUERY"},
-        {static_cast<uint32_t>(WBEM_E_INVALID_METHOD), L"WBEM_E_INVALID_METHOD"},
-        {static_cast<uint32_t>(WBEM_E_INVALID_METHOD_PARAMETERS), L"WBEM_E_INVALID_METHOD_PARAMETERS"},
-    };
-    for (const Name& name : names) {
-        if (name.code == code) {
-            return name.text;
-        }
+// The system's message tables know nothing of WMI's codes: the ones a
+// registry or namespace connection can meet, in words.
+const char16_t* WbemReason(uint32_t code) {
+    switch (code) {
+    case WBEM_E_ACCESS_DENIED: return u"Access denied.";
+    case WBEM_E_NOT_FOUND: return u"Not found.";
+    case WBEM_E_OUT_OF_MEMORY: return u"Not enough memory.";
+    case WBEM_E_INVALID_NAMESPACE:
+    case WBEM_E_INVALID_CLASS:
+    case WBEM_E_INVALID_QUERY:
+    case WBEM_E_INVALID_METHOD:
+    case WBEM_E_INVALID_METHOD_PARAMETERS:
+    case WBEM_E_INVALID_PARAMETER: return u"The management service does not offer what was asked of it.";
+    case WBEM_E_TYPE_MISMATCH: return u"The management service answered in an unexpected form.";
+    case WBEM_E_FAILED:
+    case WBEM_E_PROVIDER_FAILURE: return u"The management service failed.";
+    default: return nullptr;
     }
-    return nullptr;
 }
 
 }  // namespace
 
-std::wstring DescribeError(uint32_t code) {
-    if (const wchar_t* name = WbemErrorName(code)) {
-        return name;
-    }
+std::u16string DescribeError(uint32_t code) {
+    if (const char16_t* reason = WbemReason(code)) return reason;
     wchar_t* buffer = nullptr;
     const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text;
-    if (length != 0 && buffer != nullptr) {
-        text.assign(buffer, length);
-        LocalFree(buffer);
-    }
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' ||
-                             text.back() == L'.')) {
-        text.pop_back();
-    }
-    if (text.empty()) {
-        text = L"error";
-    }
-    return text;
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const UniqueLocalMemory owner(buffer);
+    std::u16string text = length != 0 && buffer ? FromWide(std::wstring_view(buffer, length)) : std::u16string();
+    while (!text.empty() && (text.back() == u'\n' || text.back() == u'\r' || text.back() == u' ')) text.pop_back();
+    return text.empty() ? u"The system gave no reason." : text;
 }
 
-void ThrowError(uint32_t code, std::wstring_view what) {
-    wchar_t hex[16];
-    std::swprintf(hex, std::size(hex), L"0x%08X", static_cast<unsigned>(code));
-    std::wstring message(what);
-    message += L" failed: ";
-    message += DescribeError(code);
-    message += L" (";
-    message += hex;
-    message += L")";
-    throw PlatformError(static_cast<int32_t>(code), FromWide(message));
+void ThrowError(uint32_t code, std::u16string path) {
+    throw PlatformError(static_cast<int32_t>(code), DescribeError(code), std::move(path));
 }
 
 ComInit::ComInit(DWORD model) {
@@ -84,7 +54,7 @@ ComInit::ComInit(DWORD model) {
     if (hr == RPC_E_CHANGED_MODE) {
         return;  // already initialised in the other model: leave it to its owner
     }
-    ThrowIfFailed(hr, L"CoInitializeEx");
+    ThrowIfFailed(hr);
     uninitialize_ = true;  // S_FALSE too: every success needs its CoUninitialize
 }
 

@@ -19,37 +19,27 @@ using Microsoft::WRL::ComPtr;
 
 // ---- Failures -------------------------------------------------------------
 
-// The system's text for a Win32 code or an HRESULT, without the trailing line
-// break; a hexadecimal code when the system has none.
-std::wstring DescribeError(uint32_t code);
+// The system's words for a Win32 code or an HRESULT, as the user reads them:
+// no call names, no hexadecimal codes.
+std::u16string DescribeError(uint32_t code);
 
-// Raise PlatformError "<what> failed: <text> (0x...)" carrying `code`.
-[[noreturn]] void ThrowError(uint32_t code, std::wstring_view what);
+// Raise PlatformError with `code`, its description, and the file or folder
+// the failure is about, if any.
+[[noreturn]] void ThrowError(uint32_t code, std::u16string path = {});
 
-inline void ThrowIfFailed(HRESULT hr, std::wstring_view what) {
-    if (FAILED(hr)) {
-        ThrowError(static_cast<uint32_t>(hr), what);
-    }
-}
-
-// For the registry functions, which return their error code.
-inline void ThrowIfWin32Error(LSTATUS code, std::wstring_view what) {
-    if (code != ERROR_SUCCESS) {
-        ThrowError(static_cast<uint32_t>(code), what);
-    }
+inline void ThrowIfFailed(HRESULT hr) {
+    if (FAILED(hr)) ThrowError(static_cast<uint32_t>(hr));
 }
 
 // For the functions that report through GetLastError.
-[[noreturn]] inline void ThrowLastError(std::wstring_view what) {
+[[noreturn]] inline void ThrowLastError(std::u16string path = {}) {
     const DWORD code = GetLastError();
-    ThrowError(code == ERROR_SUCCESS ? static_cast<uint32_t>(E_FAIL) : code, what);
+    ThrowError(code == ERROR_SUCCESS ? static_cast<uint32_t>(E_FAIL) : code, std::move(path));
 }
 
 // The installer's UINT codes are Win32 codes.
-inline void ThrowIfInstallerError(UINT code, std::wstring_view what) {
-    if (code != ERROR_SUCCESS) {
-        ThrowError(code, what);
-    }
+inline void ThrowIfInstallerError(UINT code) {
+    if (code != ERROR_SUCCESS) ThrowError(code);
 }
 
 // ---- COM ------------------------------------------------------------------
@@ -174,6 +164,10 @@ struct MsiCloser {
     static MSIHANDLE Invalid() noexcept { return 0; }
     static void Close(MSIHANDLE handle) noexcept { MsiCloseHandle(handle); }
 };
+struct LocalMemoryCloser {
+    static wchar_t* Invalid() noexcept { return nullptr; }
+    static void Close(wchar_t* memory) noexcept { LocalFree(memory); }
+};
 struct CoTaskMemCloser {
     static wchar_t* Invalid() noexcept { return nullptr; }
     static void Close(wchar_t* text) noexcept { CoTaskMemFree(text); }
@@ -185,5 +179,6 @@ using UniqueFileHandle = UniqueHandle<HANDLE, FileCloser>;        // CreateFileW
 using UniqueKernelHandle = UniqueHandle<HANDLE, KernelObjectCloser>;  // processes, threads
 using UniqueMsiHandle = UniqueHandle<MSIHANDLE, MsiCloser>;
 using UniqueCoTaskString = UniqueHandle<wchar_t*, CoTaskMemCloser>;
+using UniqueLocalMemory = UniqueHandle<wchar_t*, LocalMemoryCloser>;  // FormatMessageW's buffer
 
 }  // namespace clearstrand::win32

@@ -65,7 +65,7 @@ HWND CreateChild(HWND parent, const wchar_t* className, const wchar_t* text, DWO
                  int id, HINSTANCE instance) {
     HWND hwnd = CreateWindowExW(exStyle, className, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-    if (!hwnd) ThrowLastError(std::wstring(L"Creating the control ") + className);
+    if (!hwnd) ThrowLastError();
     return hwnd;
 }
 
@@ -122,12 +122,12 @@ void MainWindow::Create() {
         wc.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
                                                    GetSystemMetrics(SM_CXSMICON),
                                                    GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-        if (!RegisterClassExW(&wc)) ThrowLastError(L"Registering the window class");
+        if (!RegisterClassExW(&wc)) ThrowLastError();
     }
     HWND hwnd = CreateWindowExW(kFrameExStyle, kWindowClass, kWindowCaption, kFrameStyle, CW_USEDEFAULT,
                                 CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance_, this);
     if (failure_) throw PlatformError(0, *failure_);
-    if (!hwnd) ThrowLastError(L"Creating the main window");
+    if (!hwnd) ThrowLastError();
 
     ApplyDpi(WindowDpi(hwnd_), nullptr);
     // Centred on the monitor's work area.

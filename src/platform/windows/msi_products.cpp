@@ -100,8 +100,7 @@ class InstallerProducts final : public ManagementServices {
 public:
     ProductCollection ExecQuery(const std::u16string& query) override {
         if (NormaliseQuery(query) != NormaliseQuery(kProductQuery)) {
-            ThrowError(static_cast<uint32_t>(0x80041017u),  // WBEM_E_INVALID_QUERY
-                       L"ExecQuery(" + ToWide(query) + L")");
+            ThrowError(static_cast<uint32_t>(0x80041017u));
         }
         ProductCollection products;
         for (const ProductKey& key : EnumerateProducts()) {
@@ -137,7 +136,7 @@ private:
             if (result == ERROR_NO_MORE_ITEMS) {
                 break;
             }
-            ThrowIfInstallerError(result, L"MsiEnumProductsExW");
+            ThrowIfInstallerError(result);
             keys.push_back({code, context,
                             context == MSIINSTALLCONTEXT_MACHINE ? std::wstring()
                                                                  : std::wstring(sid.data(), sidSize)});

@@ -4,10 +4,12 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
-#include <algorithm>
+#include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/paths.h"
 #include "platform/windows/com.h"
 #include "platform/windows/wide_strings.h"
 
@@ -15,268 +17,234 @@ namespace clearstrand::win32 {
 
 namespace {
 
-constexpr std::wstring_view kExtendedPrefix = L"\\\\?\\";
-constexpr std::wstring_view kExtendedUncPrefix = L"\\\\?\\UNC\\";
-
-bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
+// An entry opened where it is: a link itself rather than what it leads to,
+// as far as the platform allows (Wine opens through a Unix symbolic link).
+UniqueFileHandle Open(const std::wstring& path, DWORD access) {
+    return UniqueFileHandle(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                        nullptr));
 }
 
-bool IsDriveRoot(std::wstring_view path) {
-    return path.size() == 3 && path[1] == L':' && path[2] == L'\\';
+std::u16string Shown(const std::wstring& path) { return paths::Shown(FromWide(path)); }
+
+// The path of what a handle reaches, in its "\\?\" form. Wine gives none
+// past 260 characters, whatever the buffer.
+std::optional<std::wstring> FinalPathOf(HANDLE handle) {
+    for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {
+        std::vector<wchar_t> buffer(size);
+        const DWORD length =
+            GetFinalPathNameByHandleW(handle, buffer.data(), size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length > 0 && length < size) return std::wstring(buffer.data(), length);
+        if (length == 0 && GetLastError() != ERROR_MORE_DATA) return std::nullopt;
+    }
+    return std::nullopt;
 }
 
-// A full path that needs no resolving: "C:\X\Y" or "\\server\share\Y" with
-// no "/", no empty, "." or ".." component. Subfolder paths that this service
-// hands out are of this form, and resolving them again would trim a name's
-// trailing dots and spaces or turn "con" into a device, so that such a
-// folder could never be reached.
-bool IsVerbatim(std::wstring_view path) {
-    const bool letter = !path.empty() && ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
-    const bool drive = letter && path.size() >= 3 && path[1] == L':' && path[2] == L'\\';
-    const bool unc = StartsWith(path, L"\\\\") && !StartsWith(path, L"\\\\?\\") && !StartsWith(path, L"\\\\.\\");
-    if ((!drive && !unc) || path.find(L'/') != std::wstring_view::npos) {
-        return false;
+// The path of what a handle reaches below its volume, whatever its length.
+std::wstring VolumePathOf(HANDLE handle, const std::wstring& place) {
+    std::vector<std::byte> buffer(sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    if (!GetFileInformationByHandleEx(handle, FileNameInfo, info, static_cast<DWORD>(buffer.size()))) {
+        ThrowLastError(Shown(place));
     }
-    std::wstring_view rest = path.substr(drive ? 3 : 2);
-    while (!rest.empty() && rest.back() == L'\\') {
-        rest.remove_suffix(1);
+    return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+}
+
+// Whether a name is the entry's own. Wine gives names without their trailing
+// dots and spaces, so those do not count.
+bool SameName(std::wstring a, std::wstring b) {
+    for (std::wstring* name : {&a, &b}) {
+        while (!name->empty() && (name->back() == L'.' || name->back() == L' ')) name->pop_back();
     }
-    size_t components = 0;
-    while (!rest.empty()) {
-        const size_t end = std::min(rest.find(L'\\'), rest.size());
-        const std::wstring_view name = rest.substr(0, end);
-        if (name.empty() || name == L"." || name == L"..") {
-            return false;
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+DWORD VolumeOf(HANDLE handle, const std::wstring& place) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) ThrowLastError(Shown(place));
+    return info.dwVolumeSerialNumber;
+}
+
+// An entry of a folder being erased, known by the place it should be: its
+// folder's final path and its own name, on its folder's volume.
+class Entry {
+public:
+    Entry(std::wstring place, DWORD volume) : place_(std::move(place)), volume_(volume) {}
+
+    // Opens the entry and makes sure it is where it seems. Otherwise it is a
+    // link that the platform opened through, and it stays as it is.
+    UniqueFileHandle OpenHere(DWORD access) const {
+        UniqueFileHandle handle = Open(place_, access | FILE_READ_ATTRIBUTES);
+        if (!handle) ThrowLastError(Shown(place_));
+        if (VolumeOf(handle.get(), place_) != volume_ ||
+            !SameName(VolumePathOf(handle.get(), place_), ToWide(paths::WithinVolume(FromWide(place_))))) {
+            const auto target = FinalPathOf(handle.get());
+            throw LinkKept(static_cast<int32_t>(ERROR_CANT_RESOLVE_FILENAME),
+                           u"It leads to " + (target ? Shown(*target) : u"another place") + u", which stays as it is.",
+                           Shown(place_));
         }
-        ++components;
-        rest.remove_prefix(std::min(end + 1, rest.size()));
+        return handle;
     }
-    return drive || components >= 2;  // a share needs its server and name
-}
 
-// The ordinary full form: "C:\X\Y" or "\\server\share\Y", no trailing
-// backslash except on a drive root. Relative paths, "/" and "." or ".."
-// components are resolved as the system resolves them.
-std::wstring FullPath(std::u16string_view path) {
-    std::wstring full = ToWide(path);
-    if (StartsWith(full, kExtendedUncPrefix)) {
-        full = L"\\\\" + full.substr(kExtendedUncPrefix.size());
-    } else if (StartsWith(full, kExtendedPrefix)) {
-        full.erase(0, kExtendedPrefix.size());
-    } else if (!IsVerbatim(full)) {
-        std::vector<wchar_t> buffer(MAX_PATH);
-        while (true) {
-            const DWORD length = GetFullPathNameW(full.c_str(), static_cast<DWORD>(buffer.size()),
-                                                  buffer.data(), nullptr);
-            if (length == 0) {
-                ThrowLastError(L"GetFullPathNameW(" + full + L")");
+    // Deletes the entry through the handle that was checked, clearing
+    // read-only first when forced. A reparse point goes itself, never what
+    // it leads to.
+    void Delete(bool force) const {
+        const UniqueFileHandle handle = OpenHere(DELETE | FILE_WRITE_ATTRIBUTES);
+        FILE_BASIC_INFO basic{};
+        if (!GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &basic, sizeof(basic))) ThrowLastError(Shown(place_));
+        if (force && (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+            basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+            if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;  // 0 leaves them as they are
+            if (!SetFileInformationByHandle(handle.get(), FileBasicInfo, &basic, sizeof(basic))) {
+                ThrowLastError(Shown(place_));
             }
-            if (length < buffer.size()) {
-                full.assign(buffer.data(), length);
-                break;
-            }
-            buffer.resize(length);
+        }
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        if (!SetFileInformationByHandle(handle.get(), FileDispositionInfo, &disposition, sizeof(disposition))) {
+            ThrowLastError(Shown(place_));
         }
     }
-    while (full.size() > 1 && full.back() == L'\\' && !IsDriveRoot(full)) {
-        full.pop_back();
-    }
-    return full;
-}
 
-std::wstring Child(const std::wstring& parent, const wchar_t* name) {
-    return parent.back() == L'\\' ? parent + name : parent + L'\\' + name;
-}
+    const std::wstring& place() const { return place_; }
+    DWORD volume() const { return volume_; }
 
-// Read-only stops DeleteFileW and RemoveDirectoryW; a forced delete lifts it.
-void ClearReadOnly(const std::wstring& extended, const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(extended.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) {
-        return;
-    }
-    // Only these bits can be set; 0 would mean "leave unchanged".
-    DWORD keep = attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_TEMPORARY |
-                               FILE_ATTRIBUTE_OFFLINE);
-    if (keep == 0) {
-        keep = FILE_ATTRIBUTE_NORMAL;
-    }
-    if (!SetFileAttributesW(extended.c_str(), keep)) {
-        ThrowLastError(L"SetFileAttributesW(" + path + L")");
-    }
-}
-
-// Calls `visit` with every entry of the folder but "." and "..".
-template <typename Visit>
-void ForEachEntry(const std::wstring& folder, Visit visit) {
-    const std::wstring pattern = ToExtendedPath(Child(folder, L"*"));
-    WIN32_FIND_DATAW data;
-    UniqueFindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
-                                           FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    if (!find) {
-        if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-            return;
-        }
-        ThrowLastError(L"FindFirstFileExW(" + folder + L")");
-    }
-    do {
-        const std::wstring_view name = data.cFileName;
-        if (name != L"." && name != L"..") {
-            visit(data);
-        }
-    } while (FindNextFileW(find.get(), &data));
-    if (GetLastError() != ERROR_NO_MORE_FILES) {
-        ThrowLastError(L"FindNextFileW(" + folder + L")");
-    }
-}
+private:
+    std::wstring place_;
+    DWORD volume_;
+};
 
 class Win32File final : public File {
 public:
-    explicit Win32File(std::wstring path) : path_(std::move(path)) {}
-
-    std::u16string Path() const override { return FromWide(path_); }
-
-    void Delete(bool force) override {
-        const std::wstring extended = ToExtendedPath(path_);
-        if (force) {
-            ClearReadOnly(extended, path_);
-        }
-        if (!DeleteFileW(extended.c_str())) {
-            ThrowLastError(L"DeleteFileW(" + path_ + L")");
-        }
-    }
+    Win32File(std::wstring place, DWORD volume) : entry_(std::move(place), volume) {}
+    std::u16string Path() const override { return FromWide(entry_.place()); }
+    void Delete(bool force) override { entry_.Delete(force); }
 
 private:
-    std::wstring path_;
+    Entry entry_;
 };
 
 class Win32Folder final : public Folder {
 public:
-    // A link (any directory that is a reparse point) is shown empty so that
-    // nothing behind it is ever listed, and so never deleted.
-    Win32Folder(std::wstring path, bool link) : path_(std::move(path)), link_(link) {}
+    Win32Folder(std::wstring place, DWORD volume) : entry_(std::move(place), volume) {}
 
-    std::u16string Path() const override { return FromWide(path_); }
+    std::u16string Path() const override { return FromWide(entry_.place()); }
 
     std::vector<std::unique_ptr<File>> Files() override {
         std::vector<std::unique_ptr<File>> files;
-        if (!link_) {
-            ForEachEntry(path_, [&](const WIN32_FIND_DATAW& data) {
-                if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                    files.push_back(std::make_unique<Win32File>(Child(path_, data.cFileName)));
-                }
-            });
-        }
+        ForEachEntry([&](const std::wstring& place, DWORD attributes) {
+            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(std::make_unique<Win32File>(place, entry_.volume()));
+        });
         return files;
     }
 
     std::vector<std::unique_ptr<Folder>> SubFolders() override {
         std::vector<std::unique_ptr<Folder>> folders;
-        if (!link_) {
-            ForEachEntry(path_, [&](const WIN32_FIND_DATAW& data) {
-                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    folders.push_back(std::make_unique<Win32Folder>(
-                        Child(path_, data.cFileName),
-                        (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0));
-                }
-            });
-        }
+        ForEachEntry([&](const std::wstring& place, DWORD attributes) {
+            if (attributes & FILE_ATTRIBUTE_DIRECTORY) folders.push_back(std::make_unique<Win32Folder>(place, entry_.volume()));
+        });
         return folders;
     }
 
-    // On a link RemoveDirectoryW removes the link itself, never its target.
-    void Delete(bool force) override {
-        const std::wstring extended = ToExtendedPath(path_);
-        if (force) {
-            ClearReadOnly(extended, path_);
-        }
-        if (!RemoveDirectoryW(extended.c_str())) {
-            ThrowLastError(L"RemoveDirectoryW(" + path_ + L")");
-        }
-    }
+    void Delete(bool force) override { entry_.Delete(force); }
 
 private:
-    std::wstring path_;
-    bool link_;
+    // Every entry but "." and "..". A link shows empty: nothing behind it is
+    // ever listed, so nothing behind it is ever deleted.
+    template <typename Visit>
+    void ForEachEntry(Visit visit) {
+        const std::wstring& place = entry_.place();
+        try {
+            const UniqueFileHandle handle = entry_.OpenHere(0);
+            BY_HANDLE_FILE_INFORMATION info{};
+            if (!GetFileInformationByHandle(handle.get(), &info)) ThrowLastError(Shown(place));
+            if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
+        } catch (const LinkKept&) {
+            return;
+        }
+        WIN32_FIND_DATAW data;
+        UniqueFindHandle find(FindFirstFileExW((place + L"\\*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                               nullptr, FIND_FIRST_EX_LARGE_FETCH));
+        if (!find) {
+            if (GetLastError() == ERROR_FILE_NOT_FOUND) return;
+            ThrowLastError(Shown(place));
+        }
+        do {
+            const std::wstring_view name = data.cFileName;
+            if (name != L"." && name != L"..") visit(place + L"\\" + data.cFileName, data.dwFileAttributes);
+        } while (FindNextFileW(find.get(), &data));
+        if (GetLastError() != ERROR_NO_MORE_FILES) ThrowLastError(Shown(place));
+    }
+
+    Entry entry_;
 };
-
-DWORD Attributes(const std::wstring& full) {
-    return GetFileAttributesW(ToExtendedPath(full).c_str());
-}
-
-bool IsFolder(DWORD attributes) {
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 class Win32FileSystem final : public FileSystem {
 public:
     bool FolderExists(const std::u16string& path) override {
-        return !path.empty() && IsFolder(Attributes(FullPath(path)));
+        const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(ToWide(path).c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
 
+    // The folder is known by where its name says it is: the final path of
+    // the folder holding it, and its own name. Every entry below is reached
+    // through that "\\?\" path, never resolved again, so that long paths,
+    // trailing dots and reserved names ("con") keep working.
     std::unique_ptr<Folder> GetFolder(const std::u16string& path) override {
-        const std::wstring full = path.empty() ? std::wstring() : FullPath(path);
-        const DWORD attributes = full.empty() ? INVALID_FILE_ATTRIBUTES : Attributes(full);
-        if (!IsFolder(attributes)) {
-            ThrowError(ERROR_PATH_NOT_FOUND, L"GetFolder(" + ToWide(path) + L")");
-        }
-        return std::make_unique<Win32Folder>(full, (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+        if (!FolderExists(path)) ThrowError(ERROR_PATH_NOT_FOUND, path);
+        const auto [holder, name] = paths::Split(path);
+        const UniqueFileHandle folder(CreateFileW(ToWide(holder).c_str(), FILE_READ_ATTRIBUTES,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (holder.empty() || !folder) ThrowLastError(path);
+        const auto final = FinalPathOf(folder.get());
+        if (!final) ThrowLastError(path);
+        return std::make_unique<Win32Folder>(*final + L"\\" + ToWide(name), VolumeOf(folder.get(), ToWide(holder)));
     }
 };
 
 std::wstring KnownFolder(REFKNOWNFOLDERID id) {
     UniqueCoTaskString path;
-    if (FAILED(SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, path.put())) || !path) {
-        return {};
-    }
-    std::wstring text = path.get();
-    while (!text.empty() && text.back() == L'\\') {
-        text.pop_back();
-    }
-    return text;
+    if (FAILED(SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, path.put())) || !path) return {};
+    return path.get();
 }
 
 class Win32FileService final : public FileService {
 public:
-    std::unique_ptr<FileSystem> CreateFileSystem() override {
-        return std::make_unique<Win32FileSystem>();
-    }
+    std::unique_ptr<FileSystem> CreateFileSystem() override { return std::make_unique<Win32FileSystem>(); }
 
     ProtectedFolders GetProtectedFolders() override {
         ProtectedFolders folders;
         folders.windows = FromWide(KnownFolder(FOLDERID_Windows));
         for (REFKNOWNFOLDERID id :
-             {FOLDERID_ProgramFiles, FOLDERID_ProgramFilesX86, FOLDERID_ProgramFilesCommon,
-              FOLDERID_ProgramFilesCommonX86, FOLDERID_ProgramData, FOLDERID_UserProfiles,
-              FOLDERID_Profile, FOLDERID_Desktop, FOLDERID_Documents}) {
+             {FOLDERID_ProgramFiles, FOLDERID_ProgramFilesX86, FOLDERID_ProgramFilesCommon, FOLDERID_ProgramFilesCommonX86,
+              FOLDERID_ProgramData, FOLDERID_UserProfiles, FOLDERID_Profile, FOLDERID_Desktop, FOLDERID_Documents}) {
             // A folder this machine lacks (no 32-bit view) is simply not listed.
             const std::wstring path = KnownFolder(id);
-            if (!path.empty()) {
-                folders.shell.push_back(FromWide(path));
-            }
+            if (!path.empty()) folders.shell.push_back(FromWide(path));
         }
         return folders;
+    }
+
+    // Through every link, to where the folder really is.
+    std::optional<std::u16string> FinalPath(const std::u16string& path) override {
+        if (path.empty()) return std::nullopt;
+        const UniqueFileHandle folder(CreateFileW(ToWide(path).c_str(), FILE_READ_ATTRIBUTES,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!folder || !GetFileInformationByHandle(folder.get(), &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            return std::nullopt;
+        }
+        const auto final = FinalPathOf(folder.get());
+        if (!final) ThrowLastError(path);
+        return FromWide(*final);
     }
 };
 
 }  // namespace
 
-std::wstring ToExtendedPath(std::wstring_view fullPath) {
-    if (StartsWith(fullPath, kExtendedPrefix) || StartsWith(fullPath, L"\\\\.\\")) {
-        return std::wstring(fullPath);
-    }
-    if (StartsWith(fullPath, L"\\\\")) {
-        return std::wstring(kExtendedUncPrefix) + std::wstring(fullPath.substr(2));
-    }
-    if (fullPath.size() >= 3 && fullPath[1] == L':' && fullPath[2] == L'\\') {
-        return std::wstring(kExtendedPrefix) + std::wstring(fullPath);
-    }
-    return std::wstring(fullPath);
-}
-
-std::unique_ptr<FileService> MakeWin32FileService() {
-    return std::make_unique<Win32FileService>();
-}
+std::unique_ptr<FileService> MakeWin32FileService() { return std::make_unique<Win32FileService>(); }
 
 }  // namespace clearstrand::win32

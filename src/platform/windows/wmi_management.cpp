@@ -33,9 +33,7 @@ bool ConsumeNoCase(std::wstring_view& text, std::wstring_view prefix) {
     return true;
 }
 
-[[noreturn]] void ThrowBadMoniker(const std::u16string& moniker) {
-    ThrowError(static_cast<uint32_t>(MK_E_SYNTAX), L"GetObject(" + ToWide(moniker) + L")");
-}
+[[noreturn]] void ThrowBadMoniker() { ThrowError(static_cast<uint32_t>(MK_E_SYNTAX)); }
 
 class WmiManagementService final : public ManagementService {
 public:
@@ -43,7 +41,7 @@ public:
         const auto parsed = ParseWmiMoniker(moniker);
         if (!parsed || !EqualsNoCase(parsed->nameSpace, L"root\\default") ||
             !EqualsNoCase(parsed->className, L"StdRegProv")) {
-            ThrowBadMoniker(moniker);
+            ThrowBadMoniker();
         }
         // Every call connects anew; only the class definition is shared.
         return ConnectStdRegProv(parsed->nameSpace, parsed->impersonationLevel, schema_);
@@ -56,7 +54,7 @@ public:
         const auto parsed = ParseWmiMoniker(moniker);
         if (!parsed || !EqualsNoCase(parsed->nameSpace, L"root\\cimv2") ||
             !parsed->className.empty()) {
-            ThrowBadMoniker(moniker);
+            ThrowBadMoniker();
         }
         return MakeInstallerProducts();
     }

@@ -15,33 +15,11 @@ namespace clearstrand::win32 {
 
 namespace {
 
-std::wstring HiveName(int32_t hive) {
-    switch (hive) {
-    case kHiveLocalMachine: return L"HKEY_LOCAL_MACHINE";
-    case kHiveCurrentUser: return L"HKEY_CURRENT_USER";
-    default: return std::to_wstring(hive);
-    }
-}
-
-// "StdRegProv.EnumKey(HKEY_LOCAL_MACHINE\SOFTWARE)" for failure texts.
-std::wstring CallName(const wchar_t* method, int32_t hive, const std::u16string& path) {
-    std::wstring text = L"StdRegProv.";
-    text += method;
-    text += L"(";
-    text += HiveName(hive);
-    if (!path.empty()) {
-        text += L"\\";
-        text += ToWide(path);
-    }
-    text += L")";
-    return text;
-}
-
 // Read access to a SAFEARRAY's elements for the guard's life.
 class SafeArrayData {
 public:
-    SafeArrayData(SAFEARRAY* array, const std::wstring& what) : array_(array) {
-        ThrowIfFailed(SafeArrayAccessData(array_, &data_), what + L": SafeArrayAccessData");
+    explicit SafeArrayData(SAFEARRAY* array) : array_(array) {
+        ThrowIfFailed(SafeArrayAccessData(array_, &data_));
     }
     ~SafeArrayData() { SafeArrayUnaccessData(array_); }
     SafeArrayData(const SafeArrayData&) = delete;
@@ -82,67 +60,59 @@ public:
         // the service; the connection itself is new every time.
         if (!schema_->locator) {
             ThrowIfFailed(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                                           IID_PPV_ARGS(&schema_->locator)),
-                          L"CoCreateInstance(WbemLocator)");
+                                           IID_PPV_ARGS(&schema_->locator)));
         }
         const UniqueBstr path(nameSpace);
         ThrowIfFailed(schema_->locator->ConnectServer(path.get(), nullptr, nullptr, nullptr, 0,
-                                                      nullptr, nullptr, &services_),
-                      L"IWbemLocator::ConnectServer(" + nameSpace + L")");
+                                                      nullptr, nullptr, &services_));
         ThrowIfFailed(CoSetProxyBlanket(services_.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE,
                                         nullptr, RPC_C_AUTHN_LEVEL_CALL, impersonationLevel,
-                                        nullptr, EOAC_NONE),
-                      L"CoSetProxyBlanket");
+                                        nullptr, EOAC_NONE));
 
         // The products are 32-bit programs: their keys under HKEY_LOCAL_MACHINE
         // live in the 32-bit view, which a 64-bit caller only reaches by asking.
         if (!schema_->context) {
             ComPtr<IWbemContext> context;
             ThrowIfFailed(CoCreateInstance(CLSID_WbemContext, nullptr, CLSCTX_INPROC_SERVER,
-                                           IID_PPV_ARGS(&context)),
-                          L"CoCreateInstance(WbemContext)");
+                                           IID_PPV_ARGS(&context)));
             ThrowIfFailed(context->SetValue(L"__ProviderArchitecture", 0,
-                                            UniqueVariant::Int32(32).get()),
-                          L"IWbemContext::SetValue(__ProviderArchitecture)");
+                                            UniqueVariant::Int32(32).get()));
             ThrowIfFailed(context->SetValue(L"__RequiredArchitecture", 0,
-                                            UniqueVariant::Bool(true).get()),
-                          L"IWbemContext::SetValue(__RequiredArchitecture)");
+                                            UniqueVariant::Bool(true).get()));
             schema_->context = context;
         }
 
         if (!schema_->regClass) {
-            ThrowIfFailed(services_->GetObject(className_.get(), 0, nullptr, &schema_->regClass, nullptr),
-                          L"IWbemServices::GetObject(StdRegProv)");
+            ThrowIfFailed(services_->GetObject(className_.get(), 0, nullptr, &schema_->regClass, nullptr));
         }
     }
 
     int32_t EnumKey(int32_t hive, const std::u16string& path,
                     std::vector<std::u16string>& names) override {
         names.clear();
-        const std::wstring what = CallName(L"EnumKey", hive, path);
-        ComPtr<IWbemClassObject> in = Spawn(Signature(schema_->enumKeyIn, L"EnumKey"), what);
-        Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive), what);
-        Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)), what);
-        ComPtr<IWbemClassObject> out = Exec(enumKeyName_, in.Get(), what);
-        const int32_t code = ReturnValue(out.Get(), what);
+        ComPtr<IWbemClassObject> in = Spawn(Signature(schema_->enumKeyIn, L"EnumKey"));
+        Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive));
+        Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)));
+        ComPtr<IWbemClassObject> out = Exec(enumKeyName_, in.Get());
+        const int32_t code = ReturnValue(out.Get());
         if (code != 0) {
             return code;
         }
         UniqueVariant list;
-        ThrowIfFailed(out->Get(L"sNames", 0, list.put(), nullptr, nullptr), what + L": sNames");
+        ThrowIfFailed(out->Get(L"sNames", 0, list.put(), nullptr, nullptr));
         // A key without subkeys gives no array at all.
         if (list.type() == VT_NULL || list.type() == VT_EMPTY) {
             return code;
         }
         if (list.type() != (VT_ARRAY | VT_BSTR)) {
-            ThrowError(static_cast<uint32_t>(WBEM_E_TYPE_MISMATCH), what + L": sNames");
+            ThrowError(static_cast<uint32_t>(WBEM_E_TYPE_MISMATCH));
         }
         SAFEARRAY* array = list.get()->parray;
         LONG lower = 0;
         LONG upper = -1;
-        ThrowIfFailed(SafeArrayGetLBound(array, 1, &lower), what + L": SafeArrayGetLBound");
-        ThrowIfFailed(SafeArrayGetUBound(array, 1, &upper), what + L": SafeArrayGetUBound");
-        const SafeArrayData data(array, what);
+        ThrowIfFailed(SafeArrayGetLBound(array, 1, &lower));
+        ThrowIfFailed(SafeArrayGetUBound(array, 1, &upper));
+        const SafeArrayData data(array);
         const BSTR* items = data.As<BSTR>();
         names.reserve(static_cast<size_t>(upper - lower + 1));
         for (LONG i = 0; i <= upper - lower; ++i) {
@@ -153,45 +123,41 @@ public:
 
     int32_t GetStringValue(int32_t hive, const std::u16string& path, const std::u16string& valueName,
                            std::u16string& value) override {
-        const std::wstring what = CallName(L"GetStringValue", hive, path);
-        ComPtr<IWbemClassObject> in = Spawn(Signature(schema_->getStringValueIn, L"GetStringValue"), what);
-        Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive), what);
-        Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)), what);
-        Put(in.Get(), L"sValueName", UniqueVariant::String(ToWide(valueName)), what);
-        ComPtr<IWbemClassObject> out = Exec(getStringValueName_, in.Get(), what);
-        const int32_t code = ReturnValue(out.Get(), what);
+        ComPtr<IWbemClassObject> in = Spawn(Signature(schema_->getStringValueIn, L"GetStringValue"));
+        Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive));
+        Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)));
+        Put(in.Get(), L"sValueName", UniqueVariant::String(ToWide(valueName)));
+        ComPtr<IWbemClassObject> out = Exec(getStringValueName_, in.Get());
+        const int32_t code = ReturnValue(out.Get());
         if (code != 0) {
             return code;
         }
         UniqueVariant result;
-        ThrowIfFailed(out->Get(L"sValue", 0, result.put(), nullptr, nullptr), what + L": sValue");
+        ThrowIfFailed(out->Get(L"sValue", 0, result.put(), nullptr, nullptr));
         if (result.type() == VT_BSTR) {
             value = FromBstr(result.get()->bstrVal);
         } else if (result.type() == VT_NULL || result.type() == VT_EMPTY) {
             value.clear();
         } else {
-            ThrowError(static_cast<uint32_t>(WBEM_E_TYPE_MISMATCH), what + L": sValue");
+            ThrowError(static_cast<uint32_t>(WBEM_E_TYPE_MISMATCH));
         }
         return code;
     }
 
     int32_t DeleteKey(int32_t hive, const std::u16string& path) override {
-        const std::wstring what = CallName(L"DeleteKey", hive, path);
-        ComPtr<IWbemClassObject> in = Spawn(Signature(schema_->deleteKeyIn, L"DeleteKey"), what);
-        Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive), what);
-        Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)), what);
-        ComPtr<IWbemClassObject> out = Exec(deleteKeyName_, in.Get(), what);
-        return ReturnValue(out.Get(), what);
+        ComPtr<IWbemClassObject> in = Spawn(Signature(schema_->deleteKeyIn, L"DeleteKey"));
+        Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive));
+        Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)));
+        ComPtr<IWbemClassObject> out = Exec(deleteKeyName_, in.Get());
+        return ReturnValue(out.Get());
     }
 
 private:
     static ComPtr<IWbemClassObject> InSignature(IWbemClassObject* regClass, const wchar_t* method) {
         ComPtr<IWbemClassObject> signature;
-        ThrowIfFailed(regClass->GetMethod(method, 0, &signature, nullptr),
-                      std::wstring(L"StdRegProv::GetMethod(") + method + L")");
+        ThrowIfFailed(regClass->GetMethod(method, 0, &signature, nullptr));
         if (!signature) {
-            ThrowError(static_cast<uint32_t>(WBEM_E_INVALID_METHOD_PARAMETERS),
-                       std::wstring(L"StdRegProv::GetMethod(") + method + L")");
+            ThrowError(static_cast<uint32_t>(WBEM_E_INVALID_METHOD_PARAMETERS));
         }
         return signature;
     }
@@ -205,41 +171,37 @@ private:
         return slot.Get();
     }
 
-    static ComPtr<IWbemClassObject> Spawn(IWbemClassObject* signature, const std::wstring& what) {
+    static ComPtr<IWbemClassObject> Spawn(IWbemClassObject* signature) {
         ComPtr<IWbemClassObject> in;
-        ThrowIfFailed(signature->SpawnInstance(0, &in), what + L": SpawnInstance");
+        ThrowIfFailed(signature->SpawnInstance(0, &in));
         return in;
     }
 
     // hDefKey is uint32 in the class, yet the provider takes the hive as a
     // signed VT_I4 and refuses VT_UI4 with a type mismatch.
-    static void Put(IWbemClassObject* in, const wchar_t* name, UniqueVariant value,
-                    const std::wstring& what) {
-        ThrowIfFailed(in->Put(name, 0, value.get(), 0), what + L": Put " + name);
+    static void Put(IWbemClassObject* in, const wchar_t* name, UniqueVariant value) {
+        ThrowIfFailed(in->Put(name, 0, value.get(), 0));
     }
 
-    ComPtr<IWbemClassObject> Exec(const UniqueBstr& method, IWbemClassObject* in,
-                                  const std::wstring& what) {
+    ComPtr<IWbemClassObject> Exec(const UniqueBstr& method, IWbemClassObject* in) {
         ComPtr<IWbemClassObject> out;
         ThrowIfFailed(services_->ExecMethod(className_.get(), method.get(), 0, schema_->context.Get(), in,
-                                            &out, nullptr),
-                      what);
+                                            &out, nullptr));
         if (!out) {
-            ThrowError(static_cast<uint32_t>(WBEM_E_FAILED), what + L": no out-parameters");
+            ThrowError(static_cast<uint32_t>(WBEM_E_FAILED));
         }
         return out;
     }
 
     // The provider's own code, passed on as it is: callers decide what it means.
-    static int32_t ReturnValue(IWbemClassObject* out, const std::wstring& what) {
+    static int32_t ReturnValue(IWbemClassObject* out) {
         UniqueVariant code;
-        ThrowIfFailed(out->Get(L"ReturnValue", 0, code.put(), nullptr, nullptr),
-                      what + L": ReturnValue");
+        ThrowIfFailed(out->Get(L"ReturnValue", 0, code.put(), nullptr, nullptr));
         switch (code.type()) {
         case VT_I4: return code.get()->lVal;
         case VT_UI4: return static_cast<int32_t>(code.get()->ulVal);
         default:
-            ThrowIfFailed(VariantChangeType(code.get(), code.get(), 0, VT_I4), what + L": ReturnValue");
+            ThrowIfFailed(VariantChangeType(code.get(), code.get(), 0, VT_I4));
             return code.get()->lVal;
         }
     }
