@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/errors.h"
+#include "platform/paths.h"
 
 namespace clearstrand::memory {
 
@@ -211,7 +212,9 @@ public:
         m_.Call("GetFolder " + ToUtf8(path));
         const Machine::Entry* entry = m_.Resolve(path, true);
         if (!entry || !entry->folder) throw PlatformError(3, u"Path not found.", path);
-        return std::make_unique<MemoryFolder>(m_, path);
+        // Known by where its name says it is, as the real service knows it.
+        const auto [holder, name] = paths::Split(path);
+        return std::make_unique<MemoryFolder>(m_, m_.Resolve(holder, true)->path + u"\\" + name);
     }
 
 private:

@@ -256,10 +256,14 @@ public:
         machine.AddEntry(FromUtf8(path), false, readOnly, hidden, held);
     }
     void Folder(const std::string& path) override { machine.AddEntry(FromUtf8(path), true); }
+    void Link(const std::string& path, const std::string& target) override {
+        machine.AddLink(FromUtf8(path), FromUtf8(target));
+    }
     std::string Macro(const std::string& name, const std::string& argument) override {
         if (name == "windows") return "C:\\OS\\windows";
         if (name == "documents") return "C:\\users\\user\\Documents";
         if (name == "pf86") return "C:\\Program Files (x86)";
+        if (name == "outside") return "Z:\\outside";  // beyond the machine's own drive
         if (name == "short") return ToUtf8(machine.ShortPath(FromUtf8(argument)));
         throw std::runtime_error("unknown macro " + name);
     }

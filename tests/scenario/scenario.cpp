@@ -162,7 +162,7 @@ void Player::Play(const Case& c, bool check) {
         for (auto& line : s.block) line = Expand(line, lookup);
         SCOPED_TRACE(s.where);
         try {
-            if (std::set<std::string>{"key", "keys", "value", "entry", "msi", "file", "folder"}.count(s.verb)) {
+            if (std::set<std::string>{"key", "keys", "value", "entry", "msi", "file", "folder", "link"}.count(s.verb)) {
                 Seed(s);
             } else if (s.verb == "gone") {
                 auto [kind, list] = Word(s.arg);
@@ -218,6 +218,8 @@ void Player::Seed(const Step& s) {
     } else if (s.verb == "msi") {
         const auto location = f.size() > 3 ? std::optional(f[3]) : std::nullopt;
         packages_[f.at(0)] = {Msi(f.at(0), f.at(1), f.at(2), location), Macro("pf86", "") + "\\" + f.at(2)};
+    } else if (s.verb == "link") {
+        Link(f.at(0), f.at(1));
     } else if (s.verb == "file") {
         const auto has = [&](const char* flag) { return std::find(f.begin() + 1, f.end(), flag) != f.end(); };
         File(f.at(0), has("ro"), has("hidden"), has("held"));
@@ -266,7 +268,14 @@ void Player::Expect(const Step& s) {
     } else if (s.verb == "disclaimer") {
         EXPECT_EQ(boxes.at(0), s.arg);
     } else if (s.verb == "boxes") {
-        EXPECT_EQ(std::vector<std::string>(boxes.begin() + static_cast<long>(boxesSeen_), boxes.end()), s.block);
+        // "boxes unordered": where the file system lists a folder's entries in its own order.
+        auto shown = std::vector<std::string>(boxes.begin() + static_cast<long>(boxesSeen_), boxes.end());
+        auto want = s.block;
+        if (s.arg == "unordered") {
+            std::sort(shown.begin(), shown.end());
+            std::sort(want.begin(), want.end());
+        }
+        EXPECT_EQ(shown, want);
         boxesSeen_ = boxes.size();
     } else if (s.verb == "log") {
         EXPECT_EQ(Log(s.arg).value_or(s.block), s.block);

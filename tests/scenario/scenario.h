@@ -78,6 +78,7 @@ protected:
                             const std::optional<std::string>& location) = 0;
     virtual void File(const std::string& path, bool readOnly, bool hidden, bool held) = 0;
     virtual void Folder(const std::string& path) = 0;
+    virtual void Link(const std::string& path, const std::string& target) = 0;  // as a Unix symbolic link under Wine
     virtual std::string Macro(const std::string& name, const std::string& argument) = 0;  // the machine's folders
     virtual bool Other(const Step&) { return false; }  // steps one platform alone knows
 

@@ -144,12 +144,37 @@ void RemoveTree(const std::wstring& path) {
     RemoveDirectoryW(Long(path).c_str());
 }
 
+std::wstring WindowsPath(std::wstring path) {
+    if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
 std::wstring KnownFolder(REFKNOWNFOLDERID id) {
     wchar_t* path = nullptr;
     SHGetKnownFolderPath(id, 0, nullptr, &path);
     std::wstring text = path ? path : L"";
     CoTaskMemFree(path);
     return text;
+}
+
+// The Unix path Wine keeps a drive path at.
+std::string UnixPath(const std::wstring& path) {
+    using Convert = char*(CDECL*)(const wchar_t*);
+    static const auto convert = reinterpret_cast<Convert>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unix = convert ? convert(path.c_str()) : nullptr;
+    if (!unix) throw std::runtime_error("no Unix path for " + U(path));
+    std::string text = unix;
+    HeapFree(GetProcessHeap(), 0, unix);
+    return text;
+}
+
+// Runs a Unix command on what lies at `path`, and waits for `done`: Wine
+// does not wait for a Unix program's end.
+void RunUnix(const std::string& command, const std::function<bool()>& done) {
+    drv::Process(L"Z:\\bin\\sh -c \"" + W(command) + L"\"");
+    if (!drv::PumpUntil(done, 10s)) throw std::runtime_error("could not run " + command);
 }
 
 std::vector<std::pair<std::wstring, std::wstring>> Products() {  // code, name
@@ -167,6 +192,10 @@ public:
     ~WinePlayer() override {
         program_.reset();
         for (HANDLE held : held_) CloseHandle(held);
+        // Links first, from the Unix side: Windows calls would reach what they lead to.
+        for (const auto& link : links_) {
+            RunUnix("rm -f '" + UnixPath(link) + "'", [&] { return GetFileAttributesW(Long(link).c_str()) == INVALID_FILE_ATTRIBUTES; });
+        }
         for (const auto& [code, name] : Products()) {
             if (packages_.count(U(name))) drv::Run(L"msiexec /x " + code + L" /qn");
         }
@@ -231,10 +260,23 @@ protected:
             if (at == std::wstring::npos) return;
         }
     }
+    void Link(const std::string& path, const std::string& target) override {
+        Folder(path.substr(0, path.rfind('\\')));
+        const std::wstring link = W(path);
+        RunUnix("ln -s '" + UnixPath(W(target)) + "' '" + UnixPath(link) + "'",
+                [&] { return GetFileAttributesW(Long(link).c_str()) != INVALID_FILE_ATTRIBUTES; });
+        links_.push_back(link);
+    }
     std::string Macro(const std::string& name, const std::string& argument) override {
         if (name == "windows") return U(KnownFolder(FOLDERID_Windows));
         if (name == "documents") return U(KnownFolder(FOLDERID_Documents));
         if (name == "pf86") return U(KnownFolder(FOLDERID_ProgramFilesX86));
+        if (name == "outside") {  // a Linux folder beside the prefix
+            wchar_t prefix[MAX_PATH] = {};
+            GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH);
+            const std::string folder = U(WindowsPath(prefix));
+            return folder.substr(0, folder.rfind('\\')) + "\\outside";
+        }
         wchar_t buffer[MAX_PATH] = {};
         if (name == "short" && GetShortPathNameW(W(argument).c_str(), buffer, MAX_PATH)) return U(buffer);
         throw std::runtime_error("unknown macro " + name);
@@ -376,13 +418,8 @@ private:
     std::set<std::wstring> roots64_;
     std::set<std::string> packages_;
     std::vector<HANDLE> held_;
+    std::vector<std::wstring> links_;
 };
-
-std::wstring WindowsPath(std::wstring path) {
-    if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
-}
 
 }  // namespace
 }  // namespace clearstrand::scenario
