@@ -412,18 +412,6 @@ void PlayFaults(const Case& c) {
     }
 }
 
-template <typename Body>
-void Register(const char* suite, const Case& c, Body body) {
-    struct Test : ::testing::Test {
-        Test(Case c, Body body) : c(std::move(c)), body(body) {}
-        void TestBody() override { body(c); }
-        Case c;
-        Body body;
-    };
-    ::testing::RegisterTest(suite, c.name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
-                            [c, body]() -> ::testing::Test* { return new Test(c, body); });
-}
-
 }  // namespace
 }  // namespace clearstrand::scenario
 

@@ -27,6 +27,8 @@ struct Case {
 
 // Every case of every .txt file in a folder, or of one file.
 std::vector<Case> Load(const std::string& path);
+// A test named after the case, in `suite`, that hands the case to `play`.
+void Register(const char* suite, const Case& c, std::function<void(const Case&)> play);
 // "a | b | c" -> {"a", "b", "c"}, each trimmed.
 std::vector<std::string> Fields(const std::string& text);
 // The first word and the rest.

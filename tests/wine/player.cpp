@@ -434,14 +434,10 @@ int main(int argc, char** argv) {
     g_msis = WindowsPath(args[2]);
     const std::string cases = U(WindowsPath(args[3]));
     LocalFree(args);
-    for (const Case& c : Load(cases)) {
-        struct Test : ::testing::Test {
-            explicit Test(Case c) : c(std::move(c)) {}
-            void TestBody() override { WinePlayer().Play(c); }
-            Case c;
-        };
-        ::testing::RegisterTest("Real", c.name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
-                                [c]() -> ::testing::Test* { return new Test(c); });
-    }
+    for (const Case& c : Load(cases)) Register("Real", c, [](const Case& c) { WinePlayer().Play(c); });
+    // The program runs its services on an apartment thread; so do the window's tests.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
     return RUN_ALL_TESTS();
 }

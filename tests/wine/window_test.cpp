@@ -1,0 +1,108 @@
+// The window's keyboard, activation and failure handling, which the program
+// cannot be made to show from outside: the real window in the player's
+// process, its handlers replaced by a recorder.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/errors.h"
+#include "platform/windows/main_window.h"
+#include "platform/windows/shell.h"
+#include "wine/driver.h"
+
+namespace clearstrand::win32 {
+namespace {
+
+namespace drv = clearstrand::driver;
+using namespace std::chrono_literals;
+
+struct Recorder final : WindowEvents {
+    int activations = 0;
+    std::vector<int> clicks;
+    std::function<void(int)> onClick;
+    void Activate() override { ++activations; }
+    void Click(int button) override {
+        clicks.push_back(button);
+        if (onClick) onClick(button);
+    }
+    void NodeCheck(TreeNode&) override {}
+};
+
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window.Create();
+        window.SetEvents(&events);
+        drv::SetMessageFilter([this](MSG& msg) { return window.PreTranslateMessage(msg); });
+        window.Show(SW_SHOWNORMAL);
+        ASSERT_TRUE(drv::PumpUntil([&] { return events.activations > 0; }, 5s));
+        SetForegroundWindow(window.Hwnd());
+        drv::PumpFor(50ms);
+    }
+    void TearDown() override {
+        drv::SetMessageFilter({});
+        window.Destroy();
+    }
+    bool FocusOn(int id) { return drv::PumpUntil([&] { return GetFocus() == window.Control(id); }, 2s); }
+    // Shows a box from this thread while another reads and answers it.
+    drv::Box Show(const std::function<void()>& call) {
+        drv::Box seen{};
+        std::thread answer([&] {
+            drv::PumpUntil([&] { return drv::FindMessageBox(GetCurrentProcessId()).has_value(); }, 5s);
+            if (auto box = drv::FindMessageBox(GetCurrentProcessId())) drv::PressOk((seen = *box).hwnd);
+        });
+        call();
+        answer.join();
+        return seen;
+    }
+
+    MainWindow window{GetModuleHandleW(nullptr)};
+    Recorder events;
+};
+
+TEST_F(Window, TabWalksTheControlsAndOnlySpaceOrAClickPressesAButton) {
+    EXPECT_TRUE(FocusOn(kCommand1Id));
+    for (int id : {kTreeView1Id, kCommand2Id, kCommand3Id, kCommand1Id}) {
+        drv::PressKey(VK_TAB);
+        EXPECT_TRUE(FocusOn(id)) << id;
+    }
+    for (int id : {kCommand1Id, kCommand2Id, kCommand3Id, kTreeView1Id}) {
+        SetFocus(window.Control(id));
+        drv::PressKey(VK_RETURN);
+        drv::PressKey(VK_ESCAPE);
+    }
+    drv::PumpFor(300ms);
+    EXPECT_TRUE(events.clicks.empty()) << "Enter or Escape pressed a button";
+    SetFocus(window.Control(kCommand2Id));
+    drv::PressKey(VK_SPACE);
+    EXPECT_TRUE(drv::PumpUntil([&] { return events.clicks == std::vector<int>{2}; }, 2s));
+}
+
+TEST_F(Window, ActivationComesOnceWhateverComesAndGoes) {
+    Show([&] { WindowShell([&] { return window.Hwnd(); }, [] {}).MsgBox(u"x", kMsgBoxOkOnly, std::nullopt); });
+    HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 80, 40, nullptr, nullptr, nullptr, nullptr);
+    SetForegroundWindow(other);
+    drv::PumpFor(50ms);
+    SetForegroundWindow(window.Hwnd());
+    drv::PumpFor(100ms);
+    DestroyWindow(other);
+    EXPECT_EQ(events.activations, 1);
+}
+
+TEST_F(Window, AnErrorNoHandlerCatchesEndsTheProgramWithItsReport) {
+    events.onClick = [](int) { throw PlatformError(5, u"Access denied."); };
+    SendMessageW(window.Hwnd(), WM_COMMAND, MAKEWPARAM(kCommand1Id, BN_CLICKED), 0);
+    EXPECT_EQ(window.RunMessageLoop(), 1);
+    ASSERT_TRUE(window.Failure());
+    SendMessageW(window.Hwnd(), WM_COMMAND, MAKEWPARAM(kCommand2Id, BN_CLICKED), 0);
+    EXPECT_EQ(events.clicks, std::vector<int>{1}) << "a handler ran after the failure";
+    const drv::Box report = Show([&] { ShowErrorReport(nullptr, *window.Failure()); });
+    EXPECT_EQ(report.title + L": " + report.text, L"Clearstrand: Access denied.");
+    EXPECT_TRUE(report.icon);
+}
+
+}  // namespace
+}  // namespace clearstrand::win32
