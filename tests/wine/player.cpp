@@ -33,9 +33,9 @@ std::wstring g_exe, g_msis;
 std::wstring W(const std::string& text) { return win32::ToWide(FromUtf8(text)); }
 std::string U(const std::wstring& text) { return ToUtf8(win32::FromWide(text)); }
 std::wstring Long(const std::wstring& path) { return L"\\\\?\\" + path; }  // past 260 characters, names as given
+bool Exists(const std::wstring& path) { return GetFileAttributesW(Long(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 constexpr wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-constexpr wchar_t kWindowClass[] = L"ClearstrandUtilityWindow";
 
 struct Hive {
     std::string name;
@@ -46,29 +46,14 @@ struct Hive {
 Hive HiveOf(const std::string& name) {
     if (name == "HKLM") return {name, HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY};  // the products' view, the program's
     if (name == "HKLM64") return {name, HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY};
-    if (name == "HKCU") return {name, HKEY_CURRENT_USER, 0};
-    throw std::runtime_error("unknown hive " + name);
+    return {"HKCU", HKEY_CURRENT_USER, 0};
 }
 
-bool KeyExists(const Hive& hive, const std::wstring& path) {
+HKEY OpenKey(const Hive& hive, const std::wstring& path, bool create) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(hive.root, path.c_str(), 0, KEY_READ | hive.view, &key)) return false;
-    RegCloseKey(key);
-    return true;
-}
-
-void SetValue(const Hive& hive, const std::wstring& path, const std::wstring& name, const std::wstring& data, bool dword) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(hive.root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | hive.view, nullptr, &key, nullptr)) {
-        throw std::runtime_error("cannot create " + U(path));
-    }
-    const DWORD number = dword ? std::stoul(data) : 0;
-    if (dword) RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
-    if (!dword && !name.empty()) {
-        RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                       static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-    }
-    RegCloseKey(key);
+    if (create) RegCreateKeyExW(hive.root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | hive.view, nullptr, &key, nullptr);
+    else RegOpenKeyExW(hive.root, path.c_str(), 0, KEY_READ | hive.view, &key);
+    return key;
 }
 
 // The system's, Wine's and the installer's own keys change as programs run;
@@ -79,16 +64,14 @@ void DumpKey(const Hive& hive, const std::wstring& path, std::vector<std::string
     };
     const bool noise = !under(kUninstall) && (under(L"SOFTWARE\\Microsoft") || under(L"SOFTWARE\\Classes") ||
                                               under(L"SOFTWARE\\Wine") || under(L"SOFTWARE\\Wow6432Node"));
-    if (noise && std::wstring(kUninstall).rfind(path + L"\\", 0) != 0) return;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(hive.root, path.c_str(), 0, KEY_READ | hive.view, &key)) return;
+    HKEY key = OpenKey(hive, path, false);
+    if (!key || (noise && std::wstring(kUninstall).rfind(path + L"\\", 0) != 0)) return void(RegCloseKey(key));
     const std::string at = hive.name + " " + U(path);
     if (!noise) out.push_back("key " + at);
-    for (DWORD i = 0; !noise; ++i) {
-        wchar_t name[16384];
-        BYTE data[16384];
-        DWORD length = 16384, type = 0, size = sizeof(data) - 2;
-        if (RegEnumValueW(key, i, name, &length, nullptr, &type, data, &size)) break;
+    wchar_t name[16384];
+    BYTE data[16384];
+    for (DWORD i = 0, length = 16384, type = 0, size = sizeof(data) - 2;
+         !noise && !RegEnumValueW(key, i, name, &length, nullptr, &type, data, &size); ++i, length = 16384, size = sizeof(data) - 2) {
         data[size] = data[size + 1] = 0;
         std::string text = type == REG_DWORD ? "#" + std::to_string(*reinterpret_cast<DWORD*>(data)) : "";
         if (type == REG_SZ || type == REG_EXPAND_SZ) text = U(reinterpret_cast<wchar_t*>(data));
@@ -96,7 +79,6 @@ void DumpKey(const Hive& hive, const std::wstring& path, std::vector<std::string
         out.push_back("value " + at + " | " + U(name) + " = " + text);
     }
     std::vector<std::wstring> children;
-    wchar_t name[256];
     for (DWORD i = 0, length = 256; !RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr); ++i, length = 256) {
         children.emplace_back(name);
     }
@@ -115,31 +97,27 @@ std::vector<std::wstring> Names(const std::wstring& folder) {
     return names;
 }
 
+// Files with their attributes and content, and folders, through any link.
 void DumpFiles(const std::wstring& path, std::vector<std::string>& out) {
     const DWORD attributes = GetFileAttributesW(Long(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         out.push_back("folder " + U(path));
         for (const auto& name : Names(path)) DumpFiles(path + L"\\" + name, out);
-        return;
-    }
-    char content[4096];
-    DWORD read = 0;
-    HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
+    } else if (attributes != INVALID_FILE_ATTRIBUTES) {
+        char content[4096];
+        DWORD read = 0;
+        HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr);
         ReadFile(file, content, sizeof(content), &read, nullptr);
         CloseHandle(file);
+        out.push_back("file " + U(path) + (attributes & FILE_ATTRIBUTE_READONLY ? " [ro]" : "") +
+                      (attributes & FILE_ATTRIBUTE_HIDDEN ? " [hidden]" : "") + " = " + std::string(content, read));
     }
-    out.push_back("file " + U(path) + (attributes & FILE_ATTRIBUTE_READONLY ? " [ro]" : "") +
-                  (attributes & FILE_ATTRIBUTE_HIDDEN ? " [hidden]" : "") + " = " + std::string(content, read));
 }
 
 void RemoveTree(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(Long(path).c_str());
     SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(Long(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return void(DeleteFileW(Long(path).c_str()));
     for (const auto& name : Names(path)) RemoveTree(path + L"\\" + name);
     RemoveDirectoryW(Long(path).c_str());
 }
@@ -158,23 +136,20 @@ std::wstring KnownFolder(REFKNOWNFOLDERID id) {
     return text;
 }
 
-// The Unix path Wine keeps a drive path at.
-std::string UnixPath(const std::wstring& path) {
+// Runs a Unix command on drive paths, and waits for `done`: Wine does not
+// wait for a Unix program's end.
+void RunUnix(const std::string& command, const std::vector<std::wstring>& paths, const std::function<bool()>& done) {
     using Convert = char*(CDECL*)(const wchar_t*);
-    static const auto convert = reinterpret_cast<Convert>(
+    static const auto unix = reinterpret_cast<Convert>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* unix = convert ? convert(path.c_str()) : nullptr;
-    if (!unix) throw std::runtime_error("no Unix path for " + U(path));
-    std::string text = unix;
-    HeapFree(GetProcessHeap(), 0, unix);
-    return text;
-}
-
-// Runs a Unix command on what lies at `path`, and waits for `done`: Wine
-// does not wait for a Unix program's end.
-void RunUnix(const std::string& command, const std::function<bool()>& done) {
-    drv::Process(L"Z:\\bin\\sh -c \"" + W(command) + L"\"");
-    if (!drv::PumpUntil(done, 10s)) throw std::runtime_error("could not run " + command);
+    std::string line = command;
+    for (const auto& path : paths) {
+        char* converted = unix(path.c_str());
+        line += " '" + std::string(converted) + "'";
+        HeapFree(GetProcessHeap(), 0, converted);
+    }
+    drv::Process(L"Z:\\bin\\sh -c \"" + W(line) + L"\"");
+    if (!drv::PumpUntil(done, 10s)) throw std::runtime_error("could not run " + line);
 }
 
 std::vector<std::pair<std::wstring, std::wstring>> Products() {  // code, name
@@ -188,23 +163,19 @@ std::vector<std::pair<std::wstring, std::wstring>> Products() {  // code, name
 
 class WinePlayer final : public Player {
 public:
-    // Takes away what the case seeded.
+    // Takes away what the case seeded: links first, from the Unix side,
+    // since Windows calls would reach what they lead to.
     ~WinePlayer() override {
         program_.reset();
         for (HANDLE held : held_) CloseHandle(held);
-        // Links first, from the Unix side: Windows calls would reach what they lead to.
-        for (const auto& link : links_) {
-            RunUnix("rm -f '" + UnixPath(link) + "'", [&] { return GetFileAttributesW(Long(link).c_str()) == INVALID_FILE_ATTRIBUTES; });
-        }
+        for (const auto& link : links_) RunUnix("rm -f", {link}, [&] { return !Exists(link); });
         for (const auto& [code, name] : Products()) {
             if (packages_.count(U(name))) drv::Run(L"msiexec /x " + code + L" /qn");
         }
         for (auto it = keys_.rbegin(); it != keys_.rend(); ++it) {
-            HKEY software = nullptr;  // opened through SOFTWARE, so that the hive's view applies
-            if (!RegOpenKeyExW(it->first.root, L"SOFTWARE", 0, KEY_ALL_ACCESS | it->first.view, &software)) {
-                RegDeleteTreeW(software, it->second.substr(9).c_str());
-                RegCloseKey(software);
-            }
+            HKEY software = OpenKey(it->first, L"SOFTWARE", true);  // so that the hive's view applies
+            RegDeleteTreeW(software, it->second.substr(9).c_str());
+            RegCloseKey(software);
         }
         for (auto it = files_.rbegin(); it != files_.rend(); ++it) RemoveTree(*it);
     }
@@ -215,16 +186,22 @@ protected:
                bool dword) override {
         const Hive hive = HiveOf(hiveName);
         const std::wstring key = W(path);
-        if (key.rfind(L"SOFTWARE\\", 0) != 0) throw std::runtime_error("keys are seeded under SOFTWARE only");
         for (size_t at = key.find(L'\\');; at = key.find(L'\\', at + 1)) {  // the first key the case makes
-            if (!KeyExists(hive, key.substr(0, at))) {
-                keys_.push_back({hive, key.substr(0, at)});
-                break;
-            }
-            if (at == std::wstring::npos) break;
+            HKEY existing = OpenKey(hive, key.substr(0, at), false);
+            RegCloseKey(existing);
+            if (!existing) keys_.push_back({hive, key.substr(0, at)});
+            if (!existing || at == std::wstring::npos) break;
         }
         if (hiveName == "HKLM64") roots64_.insert(key.substr(0, key.find(L'\\', 9)));
-        SetValue(hive, key, W(name), W(data), dword);
+        HKEY handle = OpenKey(hive, key, true);
+        const DWORD number = dword ? std::stoul(data) : 0;
+        const std::wstring text = W(data);
+        if (dword) RegSetValueExW(handle, W(name).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4);
+        if (!dword && !name.empty()) {
+            RegSetValueExW(handle, W(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+        }
+        RegCloseKey(handle);
     }
     std::string Msi(const std::string& name, const std::string&, const std::string& folder,
                     const std::optional<std::string>& location) override {
@@ -233,10 +210,10 @@ protected:
         packages_.insert(name);
         if (drv::Run(L"msiexec /i \"" + g_msis + L"\\" + W(file) + L".msi\" /qn")) throw std::runtime_error("cannot install " + name);
         files_.push_back(W(Macro("pf86", "") + "\\" + folder));  // and what the user adds there
-        std::wstring entry;
-        for (const auto& [code, product] : Products()) entry = product == W(name) ? std::wstring(kUninstall) + L"\\" + code : entry;
-        if (location) SetValue(HiveOf("HKLM"), entry, L"InstallLocation", W(*location), false);
-        return U(entry);
+        std::string entry;
+        for (const auto& [code, product] : Products()) entry = product == W(name) ? U(kUninstall) + "\\" + U(code) : entry;
+        if (location) Value("HKLM", entry, "InstallLocation", *location, false);
+        return entry;
     }
     void File(const std::string& path, bool readOnly, bool hidden, bool held) override {
         const std::wstring file = W(path);
@@ -262,23 +239,19 @@ protected:
     }
     void Link(const std::string& path, const std::string& target) override {
         Folder(path.substr(0, path.rfind('\\')));
-        const std::wstring link = W(path);
-        RunUnix("ln -s '" + UnixPath(W(target)) + "' '" + UnixPath(link) + "'",
-                [&] { return GetFileAttributesW(Long(link).c_str()) != INVALID_FILE_ATTRIBUTES; });
-        links_.push_back(link);
+        links_.push_back(W(path));
+        RunUnix("ln -s", {W(target), W(path)}, [&] { return Exists(W(path)); });
     }
     std::string Macro(const std::string& name, const std::string& argument) override {
         if (name == "windows") return U(KnownFolder(FOLDERID_Windows));
         if (name == "documents") return U(KnownFolder(FOLDERID_Documents));
         if (name == "pf86") return U(KnownFolder(FOLDERID_ProgramFilesX86));
-        if (name == "outside") {  // a Linux folder beside the prefix
-            wchar_t prefix[MAX_PATH] = {};
-            GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH);
-            const std::string folder = U(WindowsPath(prefix));
-            return folder.substr(0, folder.rfind('\\')) + "\\outside";
-        }
         wchar_t buffer[MAX_PATH] = {};
         if (name == "short" && GetShortPathNameW(W(argument).c_str(), buffer, MAX_PATH)) return U(buffer);
+        if (name == "outside" && GetEnvironmentVariableW(L"WINEPREFIX", buffer, MAX_PATH)) {  // beside the prefix
+            const std::string prefix = U(WindowsPath(buffer));
+            return prefix.substr(0, prefix.rfind('\\')) + "\\outside";
+        }
         throw std::runtime_error("unknown macro " + name);
     }
 
@@ -372,11 +345,8 @@ protected:
         DumpKey(HiveOf("HKCU"), L"SOFTWARE", lines);
         for (const auto& root : roots64_) DumpKey(HiveOf("HKLM64"), root, lines);
         for (const auto& [code, name] : Products()) lines.push_back("product " + U(name));
-        const std::wstring programFiles = KnownFolder(FOLDERID_ProgramFilesX86);
-        DumpFiles(programFiles, lines);
-        for (const auto& path : files_) {
-            if (path.rfind(programFiles + L"\\", 0) != 0) DumpFiles(path, lines);
-        }
+        DumpFiles(KnownFolder(FOLDERID_ProgramFilesX86), lines);
+        for (const auto& path : files_) DumpFiles(path, lines);
         std::sort(lines.begin(), lines.end());
         lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
         return lines;
@@ -384,6 +354,8 @@ protected:
     void Settle(const std::function<bool()>& want) override { drv::PumpUntil(want, 3s); }
 
 private:
+    static constexpr wchar_t kWindowClass[] = L"ClearstrandUtilityWindow";
+
     // Reads and answers the box that is up, if any.
     bool AnswerBox() {
         const auto box = drv::FindMessageBox(program_->Id());
@@ -400,25 +372,24 @@ private:
     }
     // The statics: the instruction text, and the picture, which shows an icon.
     HWND Static(bool picture) {
-        HWND hwnd = drv::FindChild(main_, L"Static");
-        const bool isPicture = (GetWindowLongPtrW(hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
-        return isPicture == picture ? hwnd : drv::FindChild(main_, L"Static", 1);
+        HWND first = drv::FindChild(main_, L"Static");
+        const bool isPicture = (GetWindowLongPtrW(first, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+        return isPicture == picture ? first : drv::FindChild(main_, L"Static", 1);
     }
     std::wstring Status() { return main_ && IsWindow(main_) ? drv::StatusText(Child(STATUSCLASSNAMEW), 1) : L""; }
     // A file or folder the case made, unless it was there before.
     void Note(const std::wstring& path) {
         const bool inside = std::any_of(files_.begin(), files_.end(), [&](auto& made) { return path.rfind(made + L"\\", 0) == 0; });
-        if (!inside && GetFileAttributesW(Long(path).c_str()) == INVALID_FILE_ATTRIBUTES) files_.push_back(path);
+        if (!inside && !Exists(path)) files_.push_back(path);
     }
 
     std::unique_ptr<drv::Process> program_;
     HWND main_ = nullptr;
     std::vector<std::pair<Hive, std::wstring>> keys_;
-    std::vector<std::wstring> files_;
+    std::vector<std::wstring> files_, links_;
     std::set<std::wstring> roots64_;
     std::set<std::string> packages_;
     std::vector<HANDLE> held_;
-    std::vector<std::wstring> links_;
 };
 
 }  // namespace
