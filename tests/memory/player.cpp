@@ -11,6 +11,7 @@
 #include "app/form1.h"
 #include "memory/machine.h"
 #include "platform/errors.h"
+#include "removal/folder_safety.h"
 #include "scenario/scenario.h"
 
 namespace clearstrand::scenario {
@@ -339,6 +340,7 @@ public:
         return picked;
     }
     std::vector<std::string> Describe() override { return machine.Describe(); }
+    bool SafeToErase(const std::string& folder) override { return IsSafeToErase(FromUtf8(folder), machine.files()); }
 
 private:
     // Runs a handler as the runtime does: an error that escapes it is

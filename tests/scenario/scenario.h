@@ -95,6 +95,7 @@ protected:
     virtual std::optional<std::vector<std::string>> Layout() { return std::nullopt; }
     virtual std::optional<std::vector<std::string>> Log(const std::string&) { return std::nullopt; }
     virtual std::vector<std::string> Describe() = 0;
+    virtual bool SafeToErase(const std::string& folder) = 0;  // the removal's own rule, on this machine
     // A window that catches up later gets a moment to show `want`.
     virtual void Settle(const std::function<bool()>&) {}
 

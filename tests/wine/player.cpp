@@ -19,6 +19,8 @@
 
 #include "platform/errors.h"
 #include "platform/windows/wide_strings.h"
+#include "platform/windows/win32_files.h"
+#include "removal/folder_safety.h"
 #include "scenario/scenario.h"
 #include "wine/driver.h"
 
@@ -97,11 +99,13 @@ std::vector<std::wstring> Names(const std::wstring& folder) {
     return names;
 }
 
-// Files with their attributes and content, and folders, through any link.
+// Files with their attributes and content, and folders; a link to a folder is
+// not entered, what it leads to is dumped where it is.
 void DumpFiles(const std::wstring& path, std::vector<std::string>& out) {
     const DWORD attributes = GetFileAttributesW(Long(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         out.push_back("folder " + U(path));
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
         for (const auto& name : Names(path)) DumpFiles(path + L"\\" + name, out);
     } else if (attributes != INVALID_FILE_ATTRIBUTES) {
         char content[4096];
@@ -352,6 +356,9 @@ protected:
         return lines;
     }
     void Settle(const std::function<bool()>& want) override { drv::PumpUntil(want, 3s); }
+    bool SafeToErase(const std::string& folder) override {
+        return IsSafeToErase(FromUtf8(folder), *win32::MakeWin32FileService());
+    }
 
 private:
     static constexpr wchar_t kWindowClass[] = L"ClearstrandUtilityWindow";
