@@ -2,13 +2,15 @@
 
 #include <windows.h>
 #include <msi.h>
+#include <wbemcli.h>
 
 #include <cwctype>
 #include <string>
 #include <vector>
 
 #include "platform/errors.h"
-#include "platform/windows/com.h"
+#include "platform/windows/handles.h"
+#include "platform/windows/win32_errors.h"
 #include "platform/windows/wide_strings.h"
 
 namespace clearstrand::win32 {
@@ -100,7 +102,7 @@ class InstallerProducts final : public ManagementServices {
 public:
     ProductCollection ExecQuery(const std::u16string& query) override {
         if (NormaliseQuery(query) != NormaliseQuery(kProductQuery)) {
-            ThrowError(static_cast<uint32_t>(0x80041017u));
+            ThrowError(static_cast<uint32_t>(WBEM_E_INVALID_QUERY));
         }
         ProductCollection products;
         for (const ProductKey& key : EnumerateProducts()) {

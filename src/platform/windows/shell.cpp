@@ -22,10 +22,6 @@ void WindowShell::End() {
     end_();
 }
 
-void WindowShell::ReportError(const std::u16string& description) {
-    ShowErrorReport(owner_(), description);
-}
-
 void ShowErrorReport(HWND owner, const std::u16string& description) {
     MessageBoxW(owner, Wide(description), kDefaultTitle, MB_OK | MB_ICONERROR);
 }

@@ -5,7 +5,7 @@
 #include <functional>
 #include <utility>
 
-#include "app/controls.h"
+#include "platform/controls.h"
 
 namespace clearstrand::win32 {
 
@@ -23,7 +23,6 @@ public:
     int32_t MsgBox(const std::u16string& prompt, int32_t buttons,
                    const std::optional<std::u16string>& title) override;
     void End() override;
-    void ReportError(const std::u16string& description) override;
 
 private:
     std::function<HWND()> owner_;

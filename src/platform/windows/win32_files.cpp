@@ -10,7 +10,8 @@
 
 #include "platform/errors.h"
 #include "platform/paths.h"
-#include "platform/windows/com.h"
+#include "platform/windows/handles.h"
+#include "platform/windows/win32_errors.h"
 #include "platform/windows/wide_strings.h"
 
 namespace clearstrand::win32 {

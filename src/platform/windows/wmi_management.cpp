@@ -3,7 +3,8 @@
 #include <cwctype>
 
 #include "platform/errors.h"
-#include "platform/windows/com.h"
+#include "platform/windows/handles.h"
+#include "platform/windows/win32_errors.h"
 #include "platform/windows/msi_products.h"
 #include "platform/windows/wide_strings.h"
 #include "platform/windows/wmi_registry.h"

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "platform/errors.h"
-#include "platform/windows/com.h"
+#include "platform/windows/com_values.h"
+#include "platform/windows/win32_errors.h"
 #include "platform/windows/wide_strings.h"
 
 namespace clearstrand::win32 {
