@@ -26,7 +26,8 @@
 #include "app/form1.h"
 #include "bench_model.h"
 #include "bench_platform.h"
-#include "platform/windows/com.h"
+#include "platform/windows/com_values.h"
+#include "platform/windows/handles.h"
 #include "platform/windows/main_window.h"
 #include "platform/windows/win32_files.h"
 #include "platform/windows/wmi_management.h"
@@ -84,7 +85,6 @@ public:
         return kMsgBoxResultOk;
     }
     void End() override {}
-    void ReportError(const std::u16string& description) override { unexpected.push_back(description); }
 
     bool loading = true;  // the disclaimer is expected
     std::vector<std::u16string> unexpected;
@@ -108,7 +108,9 @@ public:
           files_(win32::MakeWin32FileService()),
           window_(GetModuleHandleW(nullptr)) {
         window_.Create();
-        form_.emplace(window_.Controls(), FormServices{management_, *files_, shell_});
+        form_.emplace(FormControls{window_.Command1(), window_.Command2(), window_.Command3(), window_.Label2(),
+                                   window_.StatusBar1(), window_.TreeView1()},
+                       FormServices{management_, *files_, shell_});
         form_->Form_Load();
         shell_.loading = false;
     }

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bench_model.h"
-#include "app/controls.h"
+#include "platform/controls.h"
 #include "platform/management.h"
 
 namespace clearstrand::bench {

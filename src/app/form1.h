@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/controls.h"
+#include "platform/controls.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/management.h"

@@ -12,10 +12,6 @@ namespace {
 
 using FoundFlags = std::array<bool, catalog::kFoundFlagCount>;
 
-const std::u16string kRegistryMoniker = std::u16string(u"winmgmts:") +
-                                        u"{impersonationLevel=Impersonate}!\\\\" + u"." +
-                                        u"\\root\\default:StdRegProv";
-
 // One pass over SOFTWARE in one hive. The user pass adds only what the
 // machine pass has not, so a key present in both hives yields one node.
 void ScanHive(Form1& form, RegistryProvider& provider, TreeNodes& nodes, FoundFlags& found,
@@ -68,7 +64,7 @@ void Form1::PopulateTreeview() {
         node.SetBold(true);
     }
 
-    auto provider = services.management.GetRegistryProvider(kRegistryMoniker);
+    auto provider = services.management.GetRegistryProvider(std::u16string(kRegistryMoniker));
     ScanHive(*this, *provider, nodes, found, kHiveLocalMachine, false);
     ScanHive(*this, *provider, nodes, found, kHiveCurrentUser, true);
 

@@ -6,8 +6,9 @@
 
 namespace clearstrand {
 
-// The window's controls as Form1 sees them. The Windows program implements
-// them on the platform's own controls; the tests record what Form1 does.
+// The window's controls as Form1 sees them, beside the tree's contract. The
+// Windows program implements them on the platform's own controls; the tests
+// record what Form1 does.
 
 class CommandButton {
 public:
@@ -22,6 +23,13 @@ public:
     virtual std::u16string Caption() const = 0;
     virtual void SetCaption(const std::u16string& caption) = 0;
 };
+
+// Error numbers the controls' collections (the tree's Nodes, the status
+// bar's Panels) raise.
+inline constexpr int32_t kErrIndexOutOfBounds = 35600;
+inline constexpr int32_t kErrElementNotFound = 35601;
+inline constexpr int32_t kErrKeyNotUnique = 35602;
+inline constexpr int32_t kErrControlFailed = 35603;
 
 inline constexpr int32_t kPanelNoBevel = 0;   // sbrNoBevel
 inline constexpr int32_t kPanelSpring = 1;    // sbrSpring: takes the width the others leave
@@ -61,9 +69,6 @@ public:
                            const std::optional<std::u16string>& title) = 0;
     // Ends the program at once.
     virtual void End() = 0;
-    // The error report for a failure that a removal operation raised: shown
-    // modally, after which the work goes on.
-    virtual void ReportError(const std::u16string& description) = 0;
 };
 
 }  // namespace clearstrand

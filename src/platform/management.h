@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace clearstrand {
@@ -50,6 +51,16 @@ public:
     // Only "SELECT * FROM Win32_Product" is served; other queries raise.
     virtual ProductCollection ExecQuery(const std::u16string& query) = 0;
 };
+
+// The monikers the program connects with, each its pieces joined; "." is the
+// local machine. The registry provider is reached with an impersonation part
+// to search and without one to delete; the installed products live in
+// root\cimv2.
+inline constexpr std::u16string_view kRegistryMoniker =
+    u"winmgmts:" u"{impersonationLevel=Impersonate}!\\\\" u"." u"\\root\\default:StdRegProv";
+inline constexpr std::u16string_view kRegistryDeleteMoniker = u"winmgmts:\\\\" u"." u"\\root\\default:StdRegProv";
+inline constexpr std::u16string_view kProductsMoniker =
+    u"winmgmts:" u"{impersonationLevel=impersonate}!\\\\" u"." u"\\root\\cimv2";
 
 // Connecting by moniker. An unknown or malformed moniker, or a connection that
 // cannot be made, raises PlatformError.

@@ -4,23 +4,12 @@
 #include <vector>
 
 #include "app/form1.h"
+#include "discovery/catalog.h"
 #include "platform/errors.h"
 
 namespace clearstrand {
 
 namespace {
-
-const std::u16string kLocalMachineName = u".";
-
-std::u16string SearchMoniker() {
-    return u"winmgmts:" + std::u16string(u"{impersonationLevel=Impersonate}!\\\\") +
-           kLocalMachineName + u"\\root\\default:StdRegProv";
-}
-
-// Deletion connects without an impersonation part.
-std::u16string DeleteMoniker() {
-    return u"winmgmts:\\\\" + kLocalMachineName + u"\\root\\default:StdRegProv";
-}
 
 std::u16string Decimal(int32_t value) {
     const std::string digits = std::to_string(value);
@@ -37,13 +26,10 @@ constexpr std::array<HivePlace, 2> kHives{{
     {kHiveCurrentUser, u"Deleting HKEY_CURRENT_USER\\"},
 }};
 
-const std::u16string kSoftware = u"SOFTWARE";
-const std::array<std::u16string, 2> kContainers{u"Veltramark", u"Planoview"};
-
 }  // namespace
 
 void Form1::CheckRegistryKey(std::u16string str) {
-    const auto provider = services.management.GetRegistryProvider(SearchMoniker());
+    const auto provider = services.management.GetRegistryProvider(std::u16string(kRegistryMoniker));
 
     const auto deleteAt = [&](const HivePlace& place, const std::u16string& parent) {
         statusPanel->SetText(place.statusPrefix + parent + u"\\" + str);
@@ -53,24 +39,22 @@ void Form1::CheckRegistryKey(std::u16string str) {
         }
     };
 
+    const std::u16string software(catalog::kSoftwareRoot);
     for (const auto& place : kHives) {
         // Listed once, before anything in this hive is deleted.
         std::vector<std::u16string> names;
-        resultCode = provider->EnumKey(place.hive, kSoftware, names);
+        resultCode = provider->EnumKey(place.hive, software, names);
         for (const auto& name : names) {
             // An exact match comes first: a key named like a container is
             // deleted whole rather than searched.
             if (name == str) {
-                deleteAt(place, kSoftware);
-                continue;
-            }
-            for (const auto& container : kContainers) {
-                if (name != container) continue;
-                const std::u16string parent = kSoftware + u"\\" + container;
+                deleteAt(place, software);
+            } else if (const catalog::ReleaseFamily* family = catalog::FamilyByTrigger(name)) {
+                const std::u16string container(family->container);
                 std::vector<std::u16string> children;
-                resultCode = provider->EnumKey(place.hive, parent, children);
+                resultCode = provider->EnumKey(place.hive, container, children);
                 for (const auto& child : children) {
-                    if (child == str) deleteAt(place, parent);
+                    if (child == str) deleteAt(place, container);
                 }
             }
         }
@@ -79,7 +63,7 @@ void Form1::CheckRegistryKey(std::u16string str) {
 
 int32_t Form1::DeleteRegistryKey(int32_t HKEY, std::u16string regKey) {
     statusPanel->SetText(u"Deleting " + Decimal(HKEY) + u"\\" + regKey);
-    const auto provider = services.management.GetRegistryProvider(DeleteMoniker());
+    const auto provider = services.management.GetRegistryProvider(std::u16string(kRegistryDeleteMoniker));
 
     resultCode = provider->DeleteKey(HKEY, regKey);
     if (resultCode != 0) {

@@ -16,16 +16,11 @@ bool IsUninstalled(int32_t code) {
     return code == 0 || code == kSuccessRebootRequired || code == kSuccessRebootInitiated;
 }
 
-std::u16string CimMoniker() {
-    const std::u16string machine = u".";
-    return u"winmgmts:" + std::u16string(u"{impersonationLevel=impersonate}!\\\\") + machine +
-           u"\\root\\cimv2";
-}
 
 }  // namespace
 
 void Form1::CheckSoftwareInstall(std::u16string strArg) {
-    const auto cim = services.management.GetServices(CimMoniker());
+    const auto cim = services.management.GetServices(std::u16string(kProductsMoniker));
     products = cim->ExecQuery(u"SELECT * FROM Win32_Product");
 
     for (const auto& product : products) {

@@ -110,15 +110,12 @@ public:
     explicit Management(Machine& m) : m_(m) {}
     std::unique_ptr<RegistryProvider> GetRegistryProvider(const std::u16string& moniker) override {
         m_.Call("connect " + ToUtf8(moniker));
-        if (moniker != u"winmgmts:{impersonationLevel=Impersonate}!\\\\.\\root\\default:StdRegProv" &&
-            moniker != u"winmgmts:\\\\.\\root\\default:StdRegProv") {
-            Raise(-2147221020, u"Invalid syntax.");
-        }
+        if (moniker != kRegistryMoniker && moniker != kRegistryDeleteMoniker) Raise(-2147221020, u"Invalid syntax.");
         return std::make_unique<Provider>(m_);
     }
     std::unique_ptr<ManagementServices> GetServices(const std::u16string& moniker) override {
         m_.Call("connect " + ToUtf8(moniker));
-        if (moniker != u"winmgmts:{impersonationLevel=impersonate}!\\\\.\\root\\cimv2") Raise(-2147221020, u"Invalid syntax.");
+        if (moniker != kProductsMoniker) Raise(-2147221020, u"Invalid syntax.");
         return std::make_unique<Services>(m_);
     }
 

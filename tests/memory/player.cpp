@@ -78,18 +78,18 @@ private:
         for (const auto& node : nodes_) {
             if (node->key == relative) return Insert(node.get(), key, text);
         }
-        TreeError(35601, u"Element not found");
+        TreeError(kErrElementNotFound, u"Element not found");
     }
     TreeNode& Insert(Node* parent, std::u16string_view key, std::u16string_view text) {
         for (const auto& node : nodes_) {
-            if (node->key == key) TreeError(35602, u"Key is not unique in collection");
+            if (node->key == key) TreeError(kErrKeyNotUnique, u"Key is not unique in collection");
         }
         nodes_.push_back(std::make_unique<Node>(key, text, parent));
         if (parent) parent->children.push_back(nodes_.back().get());
         return *nodes_.back();
     }
     TreeNode& Item(int32_t index) override {
-        if (index < 1 || index > Count()) TreeError(35600, u"Index out of bounds");
+        if (index < 1 || index > Count()) TreeError(kErrIndexOutOfBounds, u"Index out of bounds");
         return *nodes_[static_cast<size_t>(index - 1)];
     }
     void Remove(int32_t index) override {
@@ -154,7 +154,7 @@ struct Bar final : StatusBar {
     explicit Bar(Log& log) : log(log) { panels.push_back(std::make_unique<MemoryPanel>(log, 1)); }  // the design's one
     int32_t Count() const override { return static_cast<int32_t>(panels.size()); }
     Panel& Item(int32_t index) override {
-        if (index < 1 || index > Count()) TreeError(35600, u"Index out of bounds");
+        if (index < 1 || index > Count()) TreeError(kErrIndexOutOfBounds, u"Index out of bounds");
         return *panels[static_cast<size_t>(index - 1)];
     }
     Panel& Add() override {
@@ -175,7 +175,6 @@ struct MemoryShell final : Shell {
         return kMsgBoxResultOk;
     }
     void End() override { ended = true; }
-    void ReportError(const std::u16string& description) override { box(description, kErrorIcon, u"Clearstrand"); }
     std::function<void(const std::u16string&, int32_t, const std::u16string&)> box;
     bool ended = false;
 };
@@ -351,7 +350,7 @@ private:
         try {
             handler();
         } catch (const PlatformError& error) {
-            shell_.ReportError(error.description());
+            shell_.box(error.description(), kErrorIcon, u"Clearstrand");
             shell_.ended = true;
         }
     }

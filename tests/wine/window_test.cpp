@@ -21,10 +21,10 @@ using namespace std::chrono_literals;
 
 struct Recorder final : WindowEvents {
     int activations = 0;
-    std::vector<int> clicks;
-    std::function<void(int)> onClick;
+    std::vector<WindowButton> clicks;
+    std::function<void(WindowButton)> onClick;
     void Activate() override { ++activations; }
-    void Click(int button) override {
+    void Click(WindowButton button) override {
         clicks.push_back(button);
         if (onClick) onClick(button);
     }
@@ -78,7 +78,7 @@ TEST_F(Window, TabWalksTheControlsAndOnlySpaceOrAClickPressesAButton) {
     EXPECT_TRUE(events.clicks.empty()) << "Enter or Escape pressed a button";
     SetFocus(window.Control(kCommand2Id));
     drv::PressKey(VK_SPACE);
-    EXPECT_TRUE(drv::PumpUntil([&] { return events.clicks == std::vector<int>{2}; }, 2s));
+    EXPECT_TRUE(drv::PumpUntil([&] { return events.clicks == std::vector{WindowButton::Start}; }, 2s));
 }
 
 TEST_F(Window, ActivationComesOnceWhateverComesAndGoes) {
@@ -93,12 +93,12 @@ TEST_F(Window, ActivationComesOnceWhateverComesAndGoes) {
 }
 
 TEST_F(Window, AnErrorNoHandlerCatchesEndsTheProgramWithItsReport) {
-    events.onClick = [](int) { throw PlatformError(5, u"Access denied."); };
+    events.onClick = [](WindowButton) { throw PlatformError(5, u"Access denied."); };
     SendMessageW(window.Hwnd(), WM_COMMAND, MAKEWPARAM(kCommand1Id, BN_CLICKED), 0);
     EXPECT_EQ(window.RunMessageLoop(), 1);
     ASSERT_TRUE(window.Failure());
     SendMessageW(window.Hwnd(), WM_COMMAND, MAKEWPARAM(kCommand2Id, BN_CLICKED), 0);
-    EXPECT_EQ(events.clicks, std::vector<int>{1}) << "a handler ran after the failure";
+    EXPECT_EQ(events.clicks, std::vector{WindowButton::Refresh}) << "a handler ran after the failure";
     const drv::Box report = Show([&] { ShowErrorReport(nullptr, *window.Failure()); });
     EXPECT_EQ(report.title + L": " + report.text, L"Clearstrand: Access denied.");
     EXPECT_TRUE(report.icon);

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/controls.h"
+#include "platform/controls.h"
 
 namespace clearstrand::win32 {
 

@@ -2,26 +2,32 @@
 
 #include <windows.h>
 
-#include <functional>
-#include <utility>
-
-#include "app/controls.h"
+#include "platform/controls.h"
+#include "platform/windows/handles.h"
+#include "platform/windows/layout.h"
 
 namespace clearstrand::win32 {
 
-// A static text control; the window owns the HWND.
+// A static text control in a fixed box; the window owns the HWND. The text
+// must fit the box whatever the system's message font, so the label takes a
+// slightly smaller font when the text would be cut off.
 class StaticLabel final : public Label {
 public:
-    // `changed` runs after each new caption (the window fits the font to it).
-    explicit StaticLabel(HWND hwnd, std::function<void()> changed = {})
-        : hwnd_(hwnd), changed_(std::move(changed)) {}
+    explicit StaticLabel(HWND hwnd) : hwnd_(hwnd) {}
 
     std::u16string Caption() const override;
     void SetCaption(const std::u16string& caption) override;
 
+    // Moves the label to `box`, in pixels at `dpi`, and fits the font again.
+    void SetPlace(unsigned dpi, const Bounds& box);
+
 private:
+    void FitFont();
+
     HWND hwnd_;
-    std::function<void()> changed_;
+    unsigned dpi_ = 96;
+    Bounds box_;
+    UniqueGdiObject font_;
 };
 
 // The text of any window, through WM_GETTEXT.

@@ -20,7 +20,7 @@ Bounds FromTwips(int left, int top, int width, int height, unsigned dpi) {
 }
 
 int ScalePixels(int pixels, unsigned dpi) {
-    return TwipsToPixels(pixels * 15, dpi);
+    return TwipsToPixels(pixels * kTwipsPerPixelAt96Dpi, dpi);
 }
 
 }  // namespace

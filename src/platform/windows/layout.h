@@ -6,6 +6,7 @@ namespace clearstrand::win32 {
 
 // Design sizes are in twips: 1440 to the inch, 15 to a pixel at 96 DPI.
 inline constexpr int kTwipsPerInch = 1440;
+inline constexpr int kTwipsPerPixelAt96Dpi = 15;
 inline constexpr int kClientWidthTwips = 7905;
 inline constexpr int kClientHeightTwips = 7515;
 inline constexpr int kPanelWidthTwips = 1440;  // a status panel's design and minimum width

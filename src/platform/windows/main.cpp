@@ -9,7 +9,8 @@
 #include <memory>
 
 #include "app/form1.h"
-#include "platform/windows/com.h"
+#include "platform/windows/com_values.h"
+#include "platform/windows/handles.h"
 #include "platform/windows/main_window.h"
 #include "platform/windows/shell.h"
 #include "platform/windows/win32_files.h"
@@ -25,12 +26,11 @@ public:
     explicit Form1Events(Form1& form) : form_(form) {}
 
     void Activate() override { form_.Form_Activate(); }
-    void Click(int button) override {
+    void Click(WindowButton button) override {
         switch (button) {
-        case 1: form_.Command1_Click(); break;
-        case 2: form_.Command2_Click(); break;
-        case 3: form_.Command3_Click(); break;
-        default: break;
+        case WindowButton::Refresh: return form_.Command1_Click();
+        case WindowButton::Start: return form_.Command2_Click();
+        case WindowButton::Cancel: return form_.Command3_Click();
         }
     }
     void NodeCheck(TreeNode& node) override { form_.TreeView1_NodeCheck(node); }
@@ -38,6 +38,11 @@ public:
 private:
     Form1& form_;
 };
+
+FormControls FormControlsOf(MainWindow& window) {
+    return FormControls{window.Command1(), window.Command2(),   window.Command3(),
+                        window.Label2(),   window.StatusBar1(), window.TreeView1()};
+}
 
 int Run(HINSTANCE instance, int showCommand) {
     ComInit com(COINIT_APARTMENTTHREADED);
@@ -50,7 +55,7 @@ int Run(HINSTANCE instance, int showCommand) {
     MainWindow window(instance);
     window.Create();
     WindowShell shell([&window] { return window.Hwnd(); }, [&window] { window.End(); });
-    Form1 form(window.Controls(), FormServices{*management, *files, shell});
+    Form1 form(FormControlsOf(window), FormServices{*management, *files, shell});
     Form1Events events(form);
     window.SetEvents(&events);
 

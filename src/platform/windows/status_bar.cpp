@@ -7,6 +7,13 @@
 
 namespace clearstrand::win32 {
 
+namespace {
+
+// The control holds at most 256 parts.
+constexpr size_t kMostParts = 256;
+
+}  // namespace
+
 void StatusPanel::SetBevel(int32_t bevel) {
     bevel_ = bevel;
     // The border style travels with the text: set it again to redraw.
@@ -49,13 +56,12 @@ int32_t StatusBarControl::Count() const {
 
 Panel& StatusBarControl::Item(int32_t index) {
     if (index < 1 || index > Count())
-        throw PlatformError(35600, u"Index out of bounds");
+        throw PlatformError(kErrIndexOutOfBounds, u"Index out of bounds");
     return *panels_[static_cast<size_t>(index - 1)];
 }
 
 Panel& StatusBarControl::Add() {
-    // The control holds at most 256 parts.
-    if (panels_.size() >= 256) throw PlatformError(35600, u"Too many panels");
+    if (panels_.size() >= kMostParts) throw PlatformError(kErrIndexOutOfBounds, u"Too many panels");
     panels_.push_back(std::make_unique<StatusPanel>(*this, static_cast<int>(panels_.size())));
     UpdateParts();
     return *panels_.back();

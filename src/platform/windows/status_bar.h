@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/controls.h"
+#include "platform/controls.h"
 
 namespace clearstrand::win32 {
 
@@ -23,8 +23,6 @@ public:
     void SetAutoSize(int32_t autoSize) override;
     std::u16string Text() const override;
     void SetText(const std::u16string& text) override;
-
-    int Index() const { return index_; }  // 0-based part number
 
 private:
     void Send(const std::u16string& text);

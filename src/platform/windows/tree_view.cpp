@@ -3,17 +3,13 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "platform/controls.h"
 #include "platform/errors.h"
+#include "platform/windows/messages.h"
 
 namespace clearstrand::win32 {
 
 namespace {
-
-// Error numbers of the tree's Nodes collection.
-constexpr int32_t kErrIndexOutOfBounds = 35600;
-constexpr int32_t kErrElementNotFound = 35601;
-constexpr int32_t kErrKeyNotUnique = 35602;
-constexpr int32_t kErrControlFailed = 35603;
 
 UINT ItemState(HWND tree, HTREEITEM item, UINT mask) {
     return static_cast<UINT>(
@@ -98,11 +94,6 @@ TreeViewControl::~TreeViewControl() = default;
 
 void TreeViewControl::SetNodeCheckHandler(std::function<void(TreeNode&)> handler) {
     nodeCheck_ = std::move(handler);
-}
-
-HTREEITEM TreeViewControl::ItemHandle(const TreeNode& node) const {
-    const auto* own = dynamic_cast<const Node*>(&node);
-    return own ? own->item_ : nullptr;
 }
 
 void TreeViewControl::Clear() {

@@ -14,13 +14,6 @@
 
 namespace clearstrand::win32 {
 
-// Posted to the tree's parent after a user click or Space on a check box;
-// the parent hands it to HandleNodeCheckMessage.
-inline constexpr UINT kNodeCheckMessage = WM_APP + 1;
-// Posted to the parent after a bulk change; the parent hands it to
-// HandleRedrawMessage.
-inline constexpr UINT kTreeRedrawMessage = WM_APP + 2;
-
 // State images of a check-box tree view.
 inline constexpr UINT kStateImageUnchecked = 1;
 inline constexpr UINT kStateImageChecked = 2;
@@ -42,10 +35,6 @@ public:
     void HandleNotify(const NMHDR& header);
     void HandleNodeCheckMessage(WPARAM wParam, LPARAM lParam);
     void HandleRedrawMessage();
-
-    HWND Hwnd() const { return hwnd_; }
-    // The control's item for a node of this tree.
-    HTREEITEM ItemHandle(const TreeNode& node) const;
 
     class Node;
 
