@@ -30,7 +30,7 @@ std::vector<Case> Load(const std::string& path);
 // A test named after the case, in `suite`, that hands the case to `play`.
 void Register(const char* suite, const Case& c, std::function<void(const Case&)> play);
 // "a | b | c" -> {"a", "b", "c"}, each trimmed.
-std::vector<std::string> Fields(const std::string& text);
+std::vector<std::string> Fields(const std::string& text, char separator = '|');
 // The first word and the rest.
 std::pair<std::string, std::string> Word(const std::string& text);
 // Text as the scenarios write it: a carriage return as " | ", a line feed as "\n".
@@ -92,7 +92,6 @@ protected:
     virtual std::vector<Shown> Tree() = 0;
     // "ended", or the buttons, the status panels and the instruction text.
     virtual std::vector<std::string> Window() = 0;
-    virtual std::optional<std::vector<std::string>> Layout() { return std::nullopt; }
     virtual std::optional<std::vector<std::string>> Log(const std::string&) { return std::nullopt; }
     virtual std::vector<std::string> Describe() = 0;
     virtual bool SafeToErase(const std::string& folder) = 0;  // the removal's own rule, on this machine

@@ -11,51 +11,207 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace clearstrand::driver {
 
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::milliseconds;
 
-bool PumpUntil(const std::function<bool()>& done, Milliseconds timeout = 10s);
-void PumpFor(Milliseconds duration);
-void SetMessageFilter(std::function<bool(MSG&)> filter);  // a window's IsDialogMessage
+// A window's IsDialogMessage, for the messages the waits pump.
+inline std::function<bool(MSG&)> messageFilter;
+
+inline bool PumpUntil(const std::function<bool()>& done, Milliseconds timeout = 10s) {
+    const auto end = Clock::now() + timeout;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT || (messageFilter && messageFilter(msg))) continue;
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (done()) return true;
+        if (Clock::now() >= end) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+inline void PumpFor(Milliseconds duration) { PumpUntil([] { return false; }, duration); }
 
 // A started program, ended with this object if it still runs.
 class Process {
 public:
-    explicit Process(const std::wstring& commandLine);
-    ~Process();
+    explicit Process(std::wstring commandLine) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info{};
+        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+            throw std::runtime_error("cannot start a program");
+        }
+        CloseHandle(info.hThread);
+        process_ = info.hProcess;
+        id_ = info.dwProcessId;
+    }
+    ~Process() {
+        if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) TerminateProcess(process_, 99);
+        WaitForSingleObject(process_, 5000);
+        CloseHandle(process_);
+    }
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
     DWORD Id() const { return id_; }
-    std::optional<DWORD> WaitForExit(Milliseconds timeout = 10s) const;
+    std::optional<DWORD> WaitForExit(Milliseconds timeout = 10s) const {
+        if (!PumpUntil([&] { return WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }, timeout)) return std::nullopt;
+        DWORD code = 0;
+        GetExitCodeProcess(process_, &code);
+        return code;
+    }
 
 private:
     HANDLE process_ = nullptr;
     DWORD id_ = 0;
 };
-DWORD Run(const std::wstring& commandLine);  // to its end: the exit code
 
-HWND FindTopWindow(DWORD pid, const wchar_t* className);  // a visible one
-HWND FindChild(HWND parent, const wchar_t* className, int nth = 0);
-std::wstring WindowText(HWND hwnd);
+// Runs a program to its end: the exit code.
+inline DWORD Run(const std::wstring& commandLine) { return Process(commandLine).WaitForExit(300s).value_or(99); }
+
+// A visible top-level window of the process.
+inline HWND FindTopWindow(DWORD pid, const wchar_t* className) {
+    for (HWND hwnd = FindWindowExW(nullptr, nullptr, className, nullptr); hwnd;
+         hwnd = FindWindowExW(nullptr, hwnd, className, nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hwnd, &owner);
+        if (owner == pid && IsWindowVisible(hwnd)) return hwnd;
+    }
+    return nullptr;
+}
+
+inline std::wstring WindowText(HWND hwnd) {
+    std::wstring text(8192, L'\0');  // WM_GETTEXT crosses processes by itself
+    text.resize(static_cast<size_t>(std::max(0, GetWindowTextW(hwnd, text.data(), 8192))));
+    return text;
+}
 
 struct Box {
     HWND hwnd;
     std::wstring title, text;
     bool icon;
 };
-std::optional<Box> FindMessageBox(DWORD pid);
-void PressOk(HWND box);
+
+inline std::optional<Box> FindMessageBox(DWORD pid) {
+    HWND box = FindTopWindow(pid, L"#32770");
+    if (!box) return std::nullopt;
+    bool icon = false;
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        icon = icon || ((GetWindowLongPtrW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && SendMessageW(c, STM_GETICON, 0, 0));
+    }
+    return Box{box, WindowText(box), WindowText(GetDlgItem(box, 0xFFFF)), icon};  // the prompt's id
+}
+
+inline void PressOk(HWND box) {
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    PumpUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); });
+}
+
+// Memory in the process that owns a window: the messages that read another
+// process's controls carry pointers.
+class RemoteMemory {
+public:
+    RemoteMemory(HWND window, size_t size) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+        address_ = process_ ? VirtualAllocEx(process_, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE) : nullptr;
+        if (!address_) throw std::runtime_error("cannot reach the other process's memory");
+    }
+    ~RemoteMemory() {
+        VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+        CloseHandle(process_);
+    }
+    RemoteMemory(const RemoteMemory&) = delete;
+    RemoteMemory& operator=(const RemoteMemory&) = delete;
+
+    LPARAM At(size_t offset = 0) const { return reinterpret_cast<LPARAM>(static_cast<char*>(address_) + offset); }
+    void Write(const void* data, size_t size) { WriteProcessMemory(process_, address_, data, size, nullptr); }
+    void Read(void* data, size_t size) const { ReadProcessMemory(process_, address_, data, size, nullptr); }
+
+private:
+    HANDLE process_ = nullptr;
+    void* address_ = nullptr;
+};
+
+// Sends a message whose LPARAM points at `value`, in the window's process.
+template <typename T>
+T Exchange(HWND hwnd, UINT message, WPARAM wParam, T value) {
+    RemoteMemory memory(hwnd, sizeof(T));
+    memory.Write(&value, sizeof(T));
+    SendMessageW(hwnd, message, wParam, memory.At());
+    memory.Read(&value, sizeof(T));
+    return value;
+}
+
+inline void ClickAt(POINT screen) {
+    // Two clicks at one place in quick succession would make a double click.
+    static Clock::time_point last;
+    static POINT lastPoint{-10000, -10000};
+    if (std::abs(screen.x - lastPoint.x) <= GetSystemMetrics(SM_CXDOUBLECLK) &&
+        std::abs(screen.y - lastPoint.y) <= GetSystemMetrics(SM_CYDOUBLECLK)) {
+        PumpUntil([] { return Clock::now() > last + Milliseconds(GetDoubleClickTime() + 50); }, 2s);
+    }
+    lastPoint = screen;
+    if (HWND top = GetAncestor(WindowFromPoint(screen), GA_ROOT)) SetForegroundWindow(top);
+    SetCursorPos(screen.x, screen.y);
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, input, sizeof(INPUT));
+    last = Clock::now();
+}
+
+inline void PressKey(WORD virtualKey) {
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = input[1].ki.wVk = virtualKey;
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, input, sizeof(INPUT));
+}
 
 // A click whose effect `done` shows. Under Xvfb without a window manager a
 // synthesized click is now and then lost, so the button is pressed again with
 // BM_CLICK when nothing happens.
-bool ClickButton(HWND button, const std::function<bool()>& done);
+inline bool ClickButton(HWND button, const std::function<bool()>& done) {
+    RECT rect{};
+    GetWindowRect(button, &rect);
+    ClickAt({(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
+    if (PumpUntil(done, 5s)) return true;
+    PostMessageW(button, BM_CLICK, 0, 0);
+    return PumpUntil(done);
+}
 
-std::wstring StatusText(HWND statusBar, int part);
-std::vector<std::pair<int, bool>> StatusParts(HWND statusBar);  // right edge, drawn without borders
+inline std::wstring StatusText(HWND statusBar, int part) {
+    struct Text {
+        wchar_t chars[512];
+    };
+    return Exchange(statusBar, SB_GETTEXTW, static_cast<WPARAM>(part), Text{}).chars;
+}
+
+// Each part's right edge, and whether it is drawn without borders.
+inline std::vector<std::pair<int, bool>> StatusParts(HWND statusBar) {
+    struct Edges {
+        int right[16];
+    };
+    const auto edges = Exchange(statusBar, SB_GETPARTS, 16, Edges{});
+    std::vector<std::pair<int, bool>> parts;
+    for (int i = 0; i < static_cast<int>(SendMessageW(statusBar, SB_GETPARTS, 0, 0)) && i < 16; ++i) {
+        parts.push_back({edges.right[i], (HIWORD(SendMessageW(statusBar, SB_GETTEXTLENGTHW, i, 0)) & SBT_NOBORDERS) != 0});
+    }
+    return parts;
+}
 
 struct TreeItem {
     HTREEITEM item;
@@ -63,9 +219,73 @@ struct TreeItem {
     std::wstring text;
     bool checked, bold, expanded;
 };
-std::vector<TreeItem> ReadTree(HWND tree);  // depth first, in display order
-void ClickCheckBox(HWND tree, HTREEITEM item);
-void PressSpaceOn(HWND tree, HTREEITEM item);  // a click on the caption first, to select it
-void PressKey(WORD virtualKey);
+
+// Depth first, in display order.
+inline std::vector<TreeItem> ReadTree(HWND tree) {
+    struct Item {
+        TVITEMW tvi;
+        wchar_t text[512];
+    };
+    std::vector<TreeItem> items;
+    RemoteMemory memory(tree, sizeof(Item));
+    const auto next = [&](UINT relation, HTREEITEM from) {
+        return reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(from)));
+    };
+    const auto level = [&](auto& self, HTREEITEM first, int depth) -> void {
+        for (HTREEITEM item = first; item; item = next(TVGN_NEXT, item)) {
+            Item in{};
+            in.tvi.mask = TVIF_HANDLE | TVIF_TEXT | TVIF_STATE;
+            in.tvi.hItem = item;
+            in.tvi.stateMask = TVIS_STATEIMAGEMASK | TVIS_BOLD | TVIS_EXPANDED;
+            in.tvi.pszText = reinterpret_cast<LPWSTR>(memory.At(offsetof(Item, text)));
+            in.tvi.cchTextMax = 512;
+            memory.Write(&in, sizeof(in));
+            SendMessageW(tree, TVM_GETITEMW, 0, memory.At());
+            memory.Read(&in, sizeof(in));
+            const UINT state = in.tvi.state;
+            items.push_back({item, depth, in.text, ((state & TVIS_STATEIMAGEMASK) >> 12) == 2, (state & TVIS_BOLD) != 0,
+                             (state & TVIS_EXPANDED) != 0});
+            self(self, next(TVGN_CHILD, item), depth + 1);
+        }
+    };
+    level(level, next(TVGN_ROOT, nullptr), 0);
+    return items;
+}
+
+// Where an item's caption is, in the tree's client area, scrolled into view.
+inline RECT CaptionRect(HWND tree, HTREEITEM item) {
+    SendMessageW(tree, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(item));
+    union {
+        RECT rect;
+        HTREEITEM item;  // TVM_GETITEMRECT takes the item in the RECT it fills
+    } in{};
+    in.item = item;
+    return Exchange(tree, TVM_GETITEMRECT, TRUE, in).rect;
+}
+
+inline void ClickCheckBox(HWND tree, HTREEITEM item) {
+    const RECT caption = CaptionRect(tree, item);
+    const int y = (caption.top + caption.bottom) / 2;
+    for (int x = caption.left - 1; x >= 0; --x) {  // the box stands left of the caption
+        TVHITTESTINFO hit{};
+        hit.pt = {x, y};
+        hit = Exchange(tree, TVM_HITTEST, 0, hit);
+        if (hit.hItem != item || !(hit.flags & TVHT_ONITEMSTATEICON)) continue;
+        POINT point{x - 3, y};  // a little into the box, away from its edge
+        ClientToScreen(tree, &point);
+        return ClickAt(point);
+    }
+    throw std::runtime_error("the item shows no check box");
+}
+
+// A click on the caption first, to select the item.
+inline void PressSpaceOn(HWND tree, HTREEITEM item) {
+    const RECT caption = CaptionRect(tree, item);
+    POINT point{(caption.left + caption.right) / 2, (caption.top + caption.bottom) / 2};
+    ClientToScreen(tree, &point);
+    ClickAt(point);
+    PumpUntil([&] { return reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0)) == item; });
+    PressKey(VK_SPACE);
+}
 
 }  // namespace clearstrand::driver

@@ -18,6 +18,7 @@
 #include <set>
 
 #include "platform/errors.h"
+#include "platform/windows/main_window.h"
 #include "platform/windows/wide_strings.h"
 #include "platform/windows/win32_files.h"
 #include "removal/folder_safety.h"
@@ -27,13 +28,15 @@
 namespace clearstrand::scenario {
 namespace {
 
+using namespace win32;
+
 namespace drv = clearstrand::driver;
 using namespace std::chrono_literals;
 
 std::wstring g_exe, g_msis;
 
-std::wstring W(const std::string& text) { return win32::ToWide(FromUtf8(text)); }
-std::string U(const std::wstring& text) { return ToUtf8(win32::FromWide(text)); }
+std::wstring W(const std::string& text) { return ToWide(FromUtf8(text)); }
+std::string U(const std::wstring& text) { return ToUtf8(FromWide(text)); }
 std::wstring Long(const std::wstring& path) { return L"\\\\?\\" + path; }  // past 260 characters, names as given
 bool Exists(const std::wstring& path) { return GetFileAttributesW(Long(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -269,14 +272,14 @@ protected:
     }
     void Toggle(const std::string& caption, const std::string& how) override {
         std::optional<drv::TreeItem> item;
-        for (auto& i : drv::ReadTree(Child(WC_TREEVIEWW))) item = U(i.text) == caption ? i : item;
+        for (auto& i : drv::ReadTree(Control(kTreeView1Id))) item = U(i.text) == caption ? i : item;
         if (!item || (how == "tick" && item->checked) || (how == "untick" && !item->checked)) {
             throw std::runtime_error("cannot " + how + " " + caption);
         }
-        if (how == "space") drv::PressSpaceOn(Child(WC_TREEVIEWW), item->item);
-        else drv::ClickCheckBox(Child(WC_TREEVIEWW), item->item);
+        if (how == "space") drv::PressSpaceOn(Control(kTreeView1Id), item->item);
+        else drv::ClickCheckBox(Control(kTreeView1Id), item->item);
         const bool flipped = drv::PumpUntil([&] {
-            for (const auto& now : drv::ReadTree(Child(WC_TREEVIEWW))) {
+            for (const auto& now : drv::ReadTree(Control(kTreeView1Id))) {
                 if (now.item == item->item) return now.checked != item->checked;
             }
             return false;
@@ -286,15 +289,15 @@ protected:
     // Presses a button and waits until its work is done, answering boxes.
     void Press(const std::string& button) override {
         if (button == "cancel") {
-            drv::ClickButton(Child(L"Button", L"Cancel"), [&] { return program_->WaitForExit(0ms).has_value(); });
+            drv::ClickButton(Control(kCommand3Id), [&] { return program_->WaitForExit(0ms).has_value(); });
             EXPECT_EQ(program_->WaitForExit(10s), std::optional<DWORD>(0)) << "Cancel did not end the program";
             return;
         }
-        const HWND refresh = Child(L"Button", L"Refresh");
-        const auto root = drv::ReadTree(Child(WC_TREEVIEWW)).at(0).item;
-        drv::ClickButton(Child(L"Button", button == "start" ? L"Start" : L"Refresh"), [&] {
+        const HWND refresh = Control(kCommand1Id);
+        const auto root = drv::ReadTree(Control(kTreeView1Id)).at(0).item;
+        drv::ClickButton(Control(button == "start" ? kCommand2Id : kCommand1Id), [&] {
             return !IsWindowEnabled(refresh) || drv::FindMessageBox(program_->Id()) ||
-                   drv::ReadTree(Child(WC_TREEVIEWW)).at(0).item != root;  // a rebuilt tree
+                   drv::ReadTree(Control(kTreeView1Id)).at(0).item != root;  // a rebuilt tree
         });
         if (!drv::PumpUntil([&] { return !AnswerBox() && IsWindowEnabled(refresh) && Status() == L"Ready"; }, 180s)) {
             throw std::runtime_error(button + " never ended");
@@ -305,16 +308,16 @@ protected:
     }
     std::vector<Shown> Tree() override {
         std::vector<Shown> shown;
-        for (const auto& i : drv::ReadTree(Child(WC_TREEVIEWW))) shown.push_back({i.depth, U(i.text), i.checked, i.bold, i.expanded});
+        for (const auto& i : drv::ReadTree(Control(kTreeView1Id))) shown.push_back({i.depth, U(i.text), i.checked, i.bold, i.expanded});
         return shown;
     }
     std::vector<std::string> Window() override {
         if (program_->WaitForExit(0ms)) return {"ended"};
         std::string buttons, panels = "panels:";
-        for (const wchar_t* b : {L"Refresh", L"Start", L"Cancel"}) {
-            buttons += (buttons.empty() ? "" : ", ") + U(b) + (IsWindowEnabled(Child(L"Button", b)) ? " on" : " off");
+        for (int id : {kCommand1Id, kCommand2Id, kCommand3Id}) {
+            buttons += (buttons.empty() ? "" : ", ") + U(drv::WindowText(Control(id))) + (IsWindowEnabled(Control(id)) ? " on" : " off");
         }
-        const HWND bar = Child(STATUSCLASSNAMEW);
+        const HWND bar = Control(kStatusBar1Id);
         RECT client{};
         GetClientRect(bar, &client);
         const auto parts = drv::StatusParts(bar);
@@ -323,25 +326,7 @@ protected:
                       (parts[i].first < 0 || parts[i].first >= client.right ? " spring" : " fixed") + " \"" +
                       U(drv::StatusText(bar, static_cast<int>(i))) + "\"";
         }
-        return {buttons, panels, "label: " + Render(U(drv::WindowText(Static(false))))};
-    }
-    std::optional<std::vector<std::string>> Layout() override {
-        const std::pair<const char*, HWND> controls[] = {
-            {"Picture1", Static(true)}, {"Label2", Static(false)}, {"TreeView1", Child(WC_TREEVIEWW)},
-            {"Refresh", Child(L"Button", L"Refresh")}, {"Start", Child(L"Button", L"Start")},
-            {"Cancel", Child(L"Button", L"Cancel")}, {"StatusBar1", Child(STATUSCLASSNAMEW)}};
-        std::vector<std::string> lines;
-        for (const auto& [name, hwnd] : controls) {
-            RECT r{};
-            GetWindowRect(hwnd, &r);
-            MapWindowPoints(nullptr, main_, reinterpret_cast<POINT*>(&r), 2);
-            lines.push_back(std::string(name) + " " + std::to_string(r.left) + " " + std::to_string(r.top) + " " +
-                            std::to_string(r.right - r.left) + " " + std::to_string(r.bottom - r.top));
-        }
-        RECT client{};
-        GetClientRect(main_, &client);
-        lines.push_back("client " + std::to_string(client.right) + " " + std::to_string(client.bottom));
-        return lines;
+        return {buttons, panels, "label: " + Render(U(drv::WindowText(Control(kLabel2Id))))};
     }
     std::vector<std::string> Describe() override {
         std::vector<std::string> lines;
@@ -357,12 +342,10 @@ protected:
     }
     void Settle(const std::function<bool()>& want) override { drv::PumpUntil(want, 3s); }
     bool SafeToErase(const std::string& folder) override {
-        return IsSafeToErase(FromUtf8(folder), *win32::MakeWin32FileService());
+        return IsSafeToErase(FromUtf8(folder), *MakeWin32FileService());
     }
 
 private:
-    static constexpr wchar_t kWindowClass[] = L"ClearstrandUtilityWindow";
-
     // Reads and answers the box that is up, if any.
     bool AnswerBox() {
         const auto box = drv::FindMessageBox(program_->Id());
@@ -374,16 +357,8 @@ private:
         drv::PressOk(box->hwnd);
         return true;
     }
-    HWND Child(const wchar_t* className, const wchar_t* caption = nullptr) {
-        return FindWindowExW(main_, nullptr, className, caption);
-    }
-    // The statics: the instruction text, and the picture, which shows an icon.
-    HWND Static(bool picture) {
-        HWND first = drv::FindChild(main_, L"Static");
-        const bool isPicture = (GetWindowLongPtrW(first, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
-        return isPicture == picture ? first : drv::FindChild(main_, L"Static", 1);
-    }
-    std::wstring Status() { return main_ && IsWindow(main_) ? drv::StatusText(Child(STATUSCLASSNAMEW), 1) : L""; }
+    HWND Control(int id) { return GetDlgItem(main_, id); }
+    std::wstring Status() { return main_ && IsWindow(main_) ? drv::StatusText(Control(kStatusBar1Id), 1) : L""; }
     // A file or folder the case made, unless it was there before.
     void Note(const std::wstring& path) {
         const bool inside = std::any_of(files_.begin(), files_.end(), [&](auto& made) { return path.rfind(made + L"\\", 0) == 0; });

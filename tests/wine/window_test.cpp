@@ -36,14 +36,14 @@ protected:
     void SetUp() override {
         window.Create();
         window.SetEvents(&events);
-        drv::SetMessageFilter([this](MSG& msg) { return window.PreTranslateMessage(msg); });
+        drv::messageFilter = [this](MSG& msg) { return window.PreTranslateMessage(msg); };
         window.Show(SW_SHOWNORMAL);
         ASSERT_TRUE(drv::PumpUntil([&] { return events.activations > 0; }, 5s));
         SetForegroundWindow(window.Hwnd());
         drv::PumpFor(50ms);
     }
     void TearDown() override {
-        drv::SetMessageFilter({});
+        drv::messageFilter = nullptr;
         window.Destroy();
     }
     bool FocusOn(int id) { return drv::PumpUntil([&] { return GetFocus() == window.Control(id); }, 2s); }
