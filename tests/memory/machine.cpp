@@ -89,9 +89,20 @@ private:
     std::u16string name_;
 };
 
-class Services final : public ManagementServices {
+// Only the program's own monikers connect.
+class Management final : public ManagementService, public ManagementServices {
 public:
-    explicit Services(Machine& m) : m_(m) {}
+    explicit Management(Machine& m) : m_(m) {}
+    std::unique_ptr<RegistryProvider> GetRegistryProvider(const std::u16string& moniker) override {
+        m_.Call("connect " + ToUtf8(moniker));
+        if (moniker != kRegistryMoniker && moniker != kRegistryDeleteMoniker) Raise(-2147221020, u"Invalid syntax.");
+        return std::make_unique<Provider>(m_);
+    }
+    std::unique_ptr<ManagementServices> GetServices(const std::u16string& moniker) override {
+        m_.Call("connect " + ToUtf8(moniker));
+        if (moniker != kProductsMoniker) Raise(-2147221020, u"Invalid syntax.");
+        return std::make_unique<Management>(m_);
+    }
     ProductCollection ExecQuery(const std::u16string& query) override {
         m_.Call("ExecQuery " + ToUtf8(query));
         if (query != u"SELECT * FROM Win32_Product") Raise(static_cast<int32_t>(0x80041017u), u"Invalid query.");
@@ -104,89 +115,41 @@ private:
     Machine& m_;
 };
 
-// Only the program's own monikers connect.
-class Management final : public ManagementService {
+// A file or a folder, known by where its name says it is, as the real
+// service knows it.
+class Entry final : public File, public Folder {
 public:
-    explicit Management(Machine& m) : m_(m) {}
-    std::unique_ptr<RegistryProvider> GetRegistryProvider(const std::u16string& moniker) override {
-        m_.Call("connect " + ToUtf8(moniker));
-        if (moniker != kRegistryMoniker && moniker != kRegistryDeleteMoniker) Raise(-2147221020, u"Invalid syntax.");
-        return std::make_unique<Provider>(m_);
-    }
-    std::unique_ptr<ManagementServices> GetServices(const std::u16string& moniker) override {
-        m_.Call("connect " + ToUtf8(moniker));
-        if (moniker != kProductsMoniker) Raise(-2147221020, u"Invalid syntax.");
-        return std::make_unique<Services>(m_);
-    }
-
-private:
-    Machine& m_;
-};
-
-constexpr int32_t kCannotResolve = 1921;  // ERROR_CANT_RESOLVE_FILENAME
-
-// A link's Delete leaves it, and what it leads to, as they are.
-[[noreturn]] void KeepLink(Machine& m, const Machine::Entry& link, const std::u16string& path) {
-    const Machine::Entry* target = m.Resolve(link.target, true);
-    throw LinkKept(kCannotResolve, u"It leads to " + (target ? target->path : link.target) + u", which stays as it is.", path);
-}
-
-class MemoryFile final : public File {
-public:
-    MemoryFile(Machine& m, std::u16string path) : m_(m), path_(std::move(path)) {}
+    Entry(Machine& m, std::u16string path, bool folder) : m_(m), path_(std::move(path)), folder_(folder) {}
     std::u16string Path() const override { return path_; }
+    std::vector<std::unique_ptr<File>> Files() override { return Below<File>("Files", false); }
+    std::vector<std::unique_ptr<Folder>> SubFolders() override { return Below<Folder>("SubFolders", true); }
     void Delete(bool force) override {
-        m_.Call("DeleteFile " + ToUtf8(path_));
+        m_.Call((folder_ ? "DeleteFolder " : "DeleteFile ") + ToUtf8(path_));
         Machine::Entry* entry = m_.Resolve(path_, false);
-        if (!entry || entry->folder) throw PlatformError(kNotFound, u"File not found.", path_);
-        if (!entry->target.empty()) KeepLink(m_, *entry, path_);
+        if (!entry && folder_) throw PlatformError(3, u"Path not found.", path_);
+        if (!entry) throw PlatformError(kNotFound, u"File not found.", path_);
+        if (!entry->target.empty()) {  // it stays, with what it leads to
+            const Machine::Entry* target = m_.Resolve(entry->target, true);
+            throw LinkKept(1921, u"It leads to " + (target ? target->path : entry->target) + u", which stays as it is.", path_);
+        }
+        if (folder_ && !Machine::Below(m_.disk, entry->path).empty()) throw PlatformError(145, u"Directory is not empty.", path_);
         if (entry->held) throw PlatformError(32, u"Sharing violation.", path_);
         if (entry->readOnly && !force) throw PlatformError(kAccessDenied, u"Access denied.", path_);
         m_.disk.erase(Upper(entry->path));
     }
 
 private:
-    Machine& m_;
-    std::u16string path_;
-};
-
-class MemoryFolder final : public Folder {
-public:
-    MemoryFolder(Machine& m, std::u16string path) : m_(m), path_(std::move(path)) {}
-    std::u16string Path() const override { return path_; }
-    std::vector<std::unique_ptr<File>> Files() override {
-        std::vector<std::unique_ptr<File>> files;
-        for (const auto* entry : Below("Files")) {
-            if (!IsFolder(*entry)) files.push_back(std::make_unique<MemoryFile>(m_, entry->path));
-        }
-        return files;
-    }
-    std::vector<std::unique_ptr<Folder>> SubFolders() override {
-        std::vector<std::unique_ptr<Folder>> folders;
-        for (const auto* entry : Below("SubFolders")) {
-            if (IsFolder(*entry)) folders.push_back(std::make_unique<MemoryFolder>(m_, entry->path));
-        }
-        return folders;
-    }
-    void Delete(bool) override {
-        m_.Call("DeleteFolder " + ToUtf8(path_));
-        Machine::Entry& entry = Here();
-        if (!entry.target.empty()) KeepLink(m_, entry, path_);
-        if (!Machine::Below(m_.disk, entry.path).empty()) throw PlatformError(145, u"Directory is not empty.", path_);
-        m_.disk.erase(Upper(entry.path));
-    }
-
-private:
-    Machine::Entry& Here() {
-        Machine::Entry* entry = m_.Resolve(path_, false);
-        if (!entry || !IsFolder(*entry)) throw PlatformError(3, u"Path not found.", path_);
-        return *entry;
-    }
     // A link shows empty: nothing behind it is ever listed.
-    std::vector<Machine::Entry*> Below(const std::string& call) {
+    template <typename Kind>
+    std::vector<std::unique_ptr<Kind>> Below(const std::string& call, bool folders) {
         m_.Call(call + " " + ToUtf8(path_));
-        Machine::Entry& entry = Here();
-        return entry.target.empty() ? Machine::Below(m_.disk, entry.path) : std::vector<Machine::Entry*>{};
+        Machine::Entry* here = m_.Resolve(path_, false);
+        if (!here || !IsFolder(*here)) throw PlatformError(3, u"Path not found.", path_);
+        std::vector<std::unique_ptr<Kind>> found;
+        for (const auto* entry : here->target.empty() ? Machine::Below(m_.disk, here->path) : std::vector<Machine::Entry*>{}) {
+            if (IsFolder(*entry) == folders) found.push_back(std::make_unique<Entry>(m_, entry->path, folders));
+        }
+        return found;
     }
     bool IsFolder(const Machine::Entry& entry) {
         const Machine::Entry* real = entry.target.empty() ? &entry : m_.Resolve(entry.target, true);
@@ -195,11 +158,18 @@ private:
 
     Machine& m_;
     std::u16string path_;
+    bool folder_;
 };
 
-class FileSystemObject final : public FileSystem {
+class Files final : public FileService, public FileSystem {
 public:
-    explicit FileSystemObject(Machine& m) : m_(m) {}
+    explicit Files(Machine& m) : m_(m) {}
+    std::unique_ptr<FileSystem> CreateFileSystem() override { return std::make_unique<Files>(m_); }
+    ProtectedFolders GetProtectedFolders() override { return {kWindows, {std::begin(kShell), std::end(kShell)}}; }
+    std::optional<std::u16string> FinalPath(const std::u16string& path) override {
+        const Machine::Entry* entry = m_.Resolve(path, true);
+        return entry && entry->folder ? std::optional(entry->path) : std::nullopt;
+    }
     bool FolderExists(const std::u16string& path) override {
         m_.Call("FolderExists " + ToUtf8(path));
         const Machine::Entry* entry = m_.Resolve(path, true);
@@ -209,23 +179,8 @@ public:
         m_.Call("GetFolder " + ToUtf8(path));
         const Machine::Entry* entry = m_.Resolve(path, true);
         if (!entry || !entry->folder) throw PlatformError(3, u"Path not found.", path);
-        // Known by where its name says it is, as the real service knows it.
         const auto [holder, name] = paths::Split(path);
-        return std::make_unique<MemoryFolder>(m_, m_.Resolve(holder, true)->path + u"\\" + name);
-    }
-
-private:
-    Machine& m_;
-};
-
-class Files final : public FileService {
-public:
-    explicit Files(Machine& m) : m_(m) {}
-    std::unique_ptr<FileSystem> CreateFileSystem() override { return std::make_unique<FileSystemObject>(m_); }
-    ProtectedFolders GetProtectedFolders() override { return {kWindows, {std::begin(kShell), std::end(kShell)}}; }
-    std::optional<std::u16string> FinalPath(const std::u16string& path) override {
-        const Machine::Entry* entry = m_.Resolve(path, true);
-        return entry && entry->folder ? std::optional(entry->path) : std::nullopt;
+        return std::make_unique<Entry>(m_, m_.Resolve(holder, true)->path + u"\\" + name, true);
     }
     // Kept below a folder of its own, which it makes unsafe too.
     static constexpr const char16_t* kWindows = u"C:\\OS\\windows";
@@ -253,9 +208,9 @@ Machine::Machine() : management_(std::make_unique<Management>(*this)), files_(st
     // The system's folders, with the short names Wine gives them.
     AddEntry(Files::kWindows, true);
     for (const char16_t* folder : Files::kShell) AddEntry(folder, true);
-    SetAlias(u"C:\\Program Files", u"PROG~FBU");
-    SetAlias(u"C:\\Program Files (x86)", u"PROG~5P2");
-    SetAlias(u"C:\\users\\user\\Documents", u"DOCU~OWL");
+    disk.at(Upper(u"C:\\Program Files")).alias = u"PROG~FBU";
+    disk.at(Upper(u"C:\\Program Files (x86)")).alias = u"PROG~5P2";
+    disk.at(Upper(u"C:\\users\\user\\Documents")).alias = u"DOCU~OWL";
 }
 Machine::~Machine() = default;
 
@@ -291,8 +246,6 @@ void Machine::AddLink(const std::u16string& path, const std::u16string& target) 
     AddEntry(path, false);
     disk.at(Upper(path)).target = target;
 }
-
-void Machine::SetAlias(const std::u16string& path, const std::u16string& alias) { disk.at(Upper(path)).alias = alias; }
 
 Machine::Entry* Machine::Resolve(const std::u16string& path, bool follow) {
     if (const auto exact = disk.find(Upper(path)); exact != disk.end() && exact->second.target.empty()) {

@@ -32,10 +32,9 @@ public:
     void AddProduct(const std::u16string& name, int32_t uninstallCode, const std::u16string& entry = {},
                     const std::u16string& ownFile = {});
     void AddEntry(const std::u16string& path, bool folder, bool readOnly = false, bool hidden = false, bool held = false);
-    // A link that leads to `target`, which the platform cannot remove alone
-    // (as under Wine); `alias` gives an entry an 8.3 name as well.
+    // A link that leads to `target`, which the platform cannot remove alone,
+    // as under Wine.
     void AddLink(const std::u16string& path, const std::u16string& target);
-    void SetAlias(const std::u16string& path, const std::u16string& alias);
 
     // Logs a call ("DeleteKey HKLM SOFTWARE\KTRN") and hands it to `fault`,
     // which may raise PlatformError or give a code for the call to return.

@@ -116,7 +116,7 @@ std::pair<std::string, std::string> Word(const std::string& text) {
     return {trimmed.substr(0, space), Trim(trimmed.substr(space))};
 }
 
-bool Gone::Covers(const std::string& line) const {
+bool Player::Gone::Covers(const std::string& line) const {
     if (kind == "key") return PathCovers(line, "key", what, true) || PathCovers(line, "value", what, true);
     if (kind == "folder") {
         return PathCovers(line, "folder", what, true) || PathCovers(line, "file", what, true) ||
@@ -127,8 +127,11 @@ bool Gone::Covers(const std::string& line) const {
     throw std::runtime_error("gone: unknown kind " + kind);
 }
 
-std::vector<std::string> Diff(const std::vector<std::string>& before, const std::vector<std::string>& after,
-                              const std::vector<Gone>& gone) {
+// What appeared or changed, what vanished undeclared, what was declared gone
+// but is not.
+std::vector<std::string> Player::Diff(const std::vector<std::string>& after) const {
+    const auto& before = before_;
+    const auto& gone = gone_;
     std::vector<std::string> vanished, appeared, problems;
     std::set_difference(before.begin(), before.end(), after.begin(), after.end(), std::back_inserter(vanished));
     std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(appeared));
@@ -192,7 +195,7 @@ void Player::Play(const Case& c, bool check) {
     }
     open();
     Close();
-    problems = Diff(before_, Describe(), gone_);
+    problems = Diff(Describe());
     if (!check) return;
     EXPECT_EQ(std::vector<std::string>(boxes.begin() + static_cast<long>(std::min(boxesSeen_, boxes.size())), boxes.end()),
               std::vector<std::string>{})

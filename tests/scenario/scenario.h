@@ -1,9 +1,24 @@
 #pragma once
 
 // Scenarios: a machine described in a few lines of text, what the user does
-// to it, and what must show and be left afterwards (see cases/README). One
-// Player plays them; the in-memory platform and the real program under Wine
-// each supply the platform's part.
+// to it, and what must show and be left afterwards. A file holds cases, each
+// from "== name" to the next; "#" starts a comment, and a step's block is the
+// indented lines below it. Fields are split on "|".
+//
+//   seed     key HIVE PATH / keys HIVE PATH | sub | sub... / value HIVE PATH | name | data (#n: a DWORD)
+//            entry SUBKEY | DisplayName | DisplayVersion | InstallLocation (an uninstall entry)
+//            msi NAME | VERSION | FOLDER [| InstallLocation] (a package with readme.txt)
+//            file PATH [| ro | hidden | held] / folder PATH / link PATH | TARGET
+//   act      tick / untick / space CAPTION; start / refresh / cancel
+//   expect   tree (block: "  " per level, [+] expanded, [b] bold, [x] checked); checked A, B...;
+//            buttons ...; window (block); disclaimer BOX; boxes [unordered] (block: those since
+//            the last "boxes"); log WORDS (block: the log lines of the last action that start
+//            with one of the words; memory only); safe / unsafe FOLDER | FOLDER...
+//   declare  gone key|folder|file|product|msi WHAT | WHAT...: all else must stay byte for byte
+//   macros   ${windows} ${documents} ${pf86} ${outside} ${short:PATH} ${x40} (40 x's) ${sp}
+//
+// Hives are HKLM (its 32-bit view, the program's), HKLM64 and HKCU. A player
+// supplies the platform: the in-memory machine or the real program under Wine.
 
 #include <functional>
 #include <map>
@@ -14,7 +29,7 @@
 namespace clearstrand::scenario {
 
 struct Step {
-    std::string verb;                // the first word: "key", "tick", "tree"...
+    std::string verb;                // the first word
     std::string arg;                 // the rest of the line
     std::vector<std::string> block;  // the indented lines that follow, less two spaces
     std::string where;               // "file.txt:12"
@@ -36,19 +51,6 @@ std::pair<std::string, std::string> Word(const std::string& text);
 // Text as the scenarios write it: a carriage return as " | ", a line feed as "\n".
 std::string Render(const std::string& text);
 
-// Something that must have been removed: "key HKLM SOFTWARE\X", a folder or
-// a file with all below it, a product.
-struct Gone {
-    std::string kind, what;
-    bool Covers(const std::string& line) const;
-};
-
-// Compares two descriptions of a machine (sorted lines such as
-// "key HKLM SOFTWARE\X" or "file C:\X\a.txt [ro] = content"): what appeared
-// or changed, what vanished undeclared, what was declared gone but is not.
-std::vector<std::string> Diff(const std::vector<std::string>& before, const std::vector<std::string>& after,
-                              const std::vector<Gone>& gone);
-
 // A node of the tree as the user sees it, in display order.
 struct Shown {
     int depth;
@@ -69,30 +71,28 @@ public:
     std::vector<std::string> problems;  // the machine's, after Play
 
 protected:
-    // Seeding. Hives: "HKLM" (its 32-bit view), "HKLM64", "HKCU".
     virtual void Key(const std::string& hive, const std::string& path) = 0;
     virtual void Value(const std::string& hive, const std::string& path, const std::string& name,
                        const std::string& data, bool dword) = 0;
-    // A test package: its uninstall entry (the path given back) and its
-    // folder under Program Files (x86) with readme.txt, recorded as
-    // InstallLocation unless `location` says otherwise.
+    // Gives back the package's uninstall entry.
     virtual std::string Msi(const std::string& name, const std::string& version, const std::string& folder,
                             const std::optional<std::string>& location) = 0;
     virtual void File(const std::string& path, bool readOnly, bool hidden, bool held) = 0;
     virtual void Folder(const std::string& path) = 0;
-    virtual void Link(const std::string& path, const std::string& target) = 0;  // as a Unix symbolic link under Wine
-    virtual std::string Macro(const std::string& name, const std::string& argument) = 0;  // the machine's folders
+    virtual void Link(const std::string& path, const std::string& target) = 0;  // a Unix symbolic link under Wine
+    virtual std::string Macro(const std::string& name, const std::string& argument) = 0;
     virtual bool Other(const Step&) { return false; }  // steps one platform alone knows
 
     // The program. Every box it shows is answered and added to `boxes`.
     virtual void Open() = 0;
-    virtual void Toggle(const std::string& caption, const std::string& how) = 0;  // tick, untick, space
-    virtual void Press(const std::string& button) = 0;                             // start, refresh, cancel
+    virtual void Toggle(const std::string& caption, const std::string& how) = 0;
+    virtual void Press(const std::string& button) = 0;
     virtual void Close() = 0;
     virtual std::vector<Shown> Tree() = 0;
     // "ended", or the buttons, the status panels and the instruction text.
     virtual std::vector<std::string> Window() = 0;
     virtual std::optional<std::vector<std::string>> Log(const std::string&) { return std::nullopt; }
+    // Everything on the machine the program may touch, as sorted lines.
     virtual std::vector<std::string> Describe() = 0;
     virtual bool SafeToErase(const std::string& folder) = 0;  // the removal's own rule, on this machine
     // A window that catches up later gets a moment to show `want`.
@@ -101,8 +101,14 @@ protected:
     bool opened = false;
 
 private:
+    struct Gone {
+        std::string kind, what;
+        bool Covers(const std::string& line) const;
+    };
+
     void Seed(const Step& s);
     void Expect(const Step& s);
+    std::vector<std::string> Diff(const std::vector<std::string>& after) const;
 
     std::vector<std::string> before_;
     std::vector<Gone> gone_;

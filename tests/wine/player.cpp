@@ -61,32 +61,32 @@ HKEY OpenKey(const Hive& hive, const std::wstring& path, bool create) {
     return key;
 }
 
-// The system's, Wine's and the installer's own keys change as programs run;
-// of them only the uninstall entries are the program's concern.
+std::vector<std::wstring> SubKeys(HKEY key) {
+    std::vector<std::wstring> names;
+    wchar_t name[256];
+    for (DWORD i = 0, length = 256; !RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr); ++i, length = 256) {
+        names.emplace_back(name);
+    }
+    return names;
+}
+
+// Every key below `path`, with its values and their data.
 void DumpKey(const Hive& hive, const std::wstring& path, std::vector<std::string>& out) {
-    const auto under = [&](const std::wstring& root) {
-        return _wcsnicmp(path.c_str(), root.c_str(), root.size()) == 0 && (path.size() == root.size() || path[root.size()] == L'\\');
-    };
-    const bool noise = !under(kUninstall) && (under(L"SOFTWARE\\Microsoft") || under(L"SOFTWARE\\Classes") ||
-                                              under(L"SOFTWARE\\Wine") || under(L"SOFTWARE\\Wow6432Node"));
     HKEY key = OpenKey(hive, path, false);
-    if (!key || (noise && std::wstring(kUninstall).rfind(path + L"\\", 0) != 0)) return void(RegCloseKey(key));
+    if (!key) return;
     const std::string at = hive.name + " " + U(path);
-    if (!noise) out.push_back("key " + at);
+    out.push_back("key " + at);
     wchar_t name[16384];
     BYTE data[16384];
     for (DWORD i = 0, length = 16384, type = 0, size = sizeof(data) - 2;
-         !noise && !RegEnumValueW(key, i, name, &length, nullptr, &type, data, &size); ++i, length = 16384, size = sizeof(data) - 2) {
+         !RegEnumValueW(key, i, name, &length, nullptr, &type, data, &size); ++i, length = 16384, size = sizeof(data) - 2) {
         data[size] = data[size + 1] = 0;
         std::string text = type == REG_DWORD ? "#" + std::to_string(*reinterpret_cast<DWORD*>(data)) : "";
         if (type == REG_SZ || type == REG_EXPAND_SZ) text = U(reinterpret_cast<wchar_t*>(data));
         else for (DWORD b = 0; type != REG_DWORD && b < size; ++b) text += std::to_string(data[b]) + ",";
         out.push_back("value " + at + " | " + U(name) + " = " + text);
     }
-    std::vector<std::wstring> children;
-    for (DWORD i = 0, length = 256; !RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr); ++i, length = 256) {
-        children.emplace_back(name);
-    }
+    const auto children = SubKeys(key);
     RegCloseKey(key);
     for (const auto& child : children) DumpKey(hive, path + L"\\" + child, out);
 }
@@ -121,14 +121,6 @@ void DumpFiles(const std::wstring& path, std::vector<std::string>& out) {
     }
 }
 
-void RemoveTree(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(Long(path).c_str());
-    SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return void(DeleteFileW(Long(path).c_str()));
-    for (const auto& name : Names(path)) RemoveTree(path + L"\\" + name);
-    RemoveDirectoryW(Long(path).c_str());
-}
-
 std::wstring WindowsPath(std::wstring path) {
     if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
     std::replace(path.begin(), path.end(), L'/', L'\\');
@@ -145,7 +137,7 @@ std::wstring KnownFolder(REFKNOWNFOLDERID id) {
 
 // Runs a Unix command on drive paths, and waits for `done`: Wine does not
 // wait for a Unix program's end.
-void RunUnix(const std::string& command, const std::vector<std::wstring>& paths, const std::function<bool()>& done) {
+bool RunUnix(const std::string& command, const std::vector<std::wstring>& paths, const std::function<bool()>& done) {
     using Convert = char*(CDECL*)(const wchar_t*);
     static const auto unix = reinterpret_cast<Convert>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
@@ -156,7 +148,7 @@ void RunUnix(const std::string& command, const std::vector<std::wstring>& paths,
         HeapFree(GetProcessHeap(), 0, converted);
     }
     drv::Process(L"Z:\\bin\\sh -c \"" + W(line) + L"\"");
-    if (!drv::PumpUntil(done, 10s)) throw std::runtime_error("could not run " + line);
+    return drv::PumpUntil(done, 10s);
 }
 
 std::vector<std::pair<std::wstring, std::wstring>> Products() {  // code, name
@@ -170,12 +162,11 @@ std::vector<std::pair<std::wstring, std::wstring>> Products() {  // code, name
 
 class WinePlayer final : public Player {
 public:
-    // Takes away what the case seeded: links first, from the Unix side,
-    // since Windows calls would reach what they lead to.
+    // Takes away what the case seeded; files from the Unix side, which
+    // removes a link and not what it leads to.
     ~WinePlayer() override {
         program_.reset();
         for (HANDLE held : held_) CloseHandle(held);
-        for (const auto& link : links_) RunUnix("rm -f", {link}, [&] { return !Exists(link); });
         for (const auto& [code, name] : Products()) {
             if (packages_.count(U(name))) drv::Run(L"msiexec /x " + code + L" /qn");
         }
@@ -184,7 +175,7 @@ public:
             RegDeleteTreeW(software, it->second.substr(9).c_str());
             RegCloseKey(software);
         }
-        for (auto it = files_.rbegin(); it != files_.rend(); ++it) RemoveTree(*it);
+        RunUnix("rm -rf", files_, [&] { return std::none_of(files_.begin(), files_.end(), Exists); });
     }
 
 protected:
@@ -246,8 +237,8 @@ protected:
     }
     void Link(const std::string& path, const std::string& target) override {
         Folder(path.substr(0, path.rfind('\\')));
-        links_.push_back(W(path));
-        RunUnix("ln -s", {W(target), W(path)}, [&] { return Exists(W(path)); });
+        Note(W(path));
+        if (!RunUnix("ln -s", {W(target), W(path)}, [&] { return Exists(W(path)); })) throw std::runtime_error("no link " + path);
     }
     std::string Macro(const std::string& name, const std::string& argument) override {
         if (name == "windows") return U(KnownFolder(FOLDERID_Windows));
@@ -330,8 +321,17 @@ protected:
     }
     std::vector<std::string> Describe() override {
         std::vector<std::string> lines;
-        DumpKey(HiveOf("HKLM"), L"SOFTWARE", lines);
-        DumpKey(HiveOf("HKCU"), L"SOFTWARE", lines);
+        // The system's, Wine's and the installer's own keys change as
+        // programs run; of them only the uninstall entries are the program's.
+        for (const Hive& hive : {HiveOf("HKLM"), HiveOf("HKCU")}) {
+            HKEY software = OpenKey(hive, L"SOFTWARE", false);
+            for (const auto& name : SubKeys(software)) {
+                if (name != L"Microsoft" && name != L"Classes" && name != L"Wine" && name != L"Wow6432Node")
+                    DumpKey(hive, L"SOFTWARE\\" + name, lines);
+            }
+            RegCloseKey(software);
+            DumpKey(hive, kUninstall, lines);
+        }
         for (const auto& root : roots64_) DumpKey(HiveOf("HKLM64"), root, lines);
         for (const auto& [code, name] : Products()) lines.push_back("product " + U(name));
         DumpFiles(KnownFolder(FOLDERID_ProgramFilesX86), lines);
@@ -368,7 +368,7 @@ private:
     std::unique_ptr<drv::Process> program_;
     HWND main_ = nullptr;
     std::vector<std::pair<Hive, std::wstring>> keys_;
-    std::vector<std::wstring> files_, links_;
+    std::vector<std::wstring> files_;  // made by the case, outermost first
     std::set<std::wstring> roots64_;
     std::set<std::string> packages_;
     std::vector<HANDLE> held_;

@@ -2,8 +2,6 @@
 // cannot be made to show from outside: the real window in the player's
 // process, its handlers replaced by a recorder.
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -19,26 +17,14 @@ namespace {
 namespace drv = clearstrand::driver;
 using namespace std::chrono_literals;
 
-struct Recorder final : WindowEvents {
-    int activations = 0;
-    std::vector<WindowButton> clicks;
-    std::function<void(WindowButton)> onClick;
-    void Activate() override { ++activations; }
-    void Click(WindowButton button) override {
-        clicks.push_back(button);
-        if (onClick) onClick(button);
-    }
-    void NodeCheck(TreeNode&) override {}
-};
-
-class Window : public ::testing::Test {
+class Window : public ::testing::Test, WindowEvents {
 protected:
     void SetUp() override {
         window.Create();
-        window.SetEvents(&events);
+        window.SetEvents(this);
         drv::messageFilter = [this](MSG& msg) { return window.PreTranslateMessage(msg); };
         window.Show(SW_SHOWNORMAL);
-        ASSERT_TRUE(drv::PumpUntil([&] { return events.activations > 0; }, 5s));
+        ASSERT_TRUE(drv::PumpUntil([&] { return activations > 0; }, 5s));
         SetForegroundWindow(window.Hwnd());
         drv::PumpFor(50ms);
     }
@@ -46,6 +32,13 @@ protected:
         drv::messageFilter = nullptr;
         window.Destroy();
     }
+    void Activate() override { ++activations; }
+    void Click(WindowButton button) override {
+        clicks.push_back(button);
+        if (onClick) onClick();
+    }
+    void NodeCheck(TreeNode&) override {}
+
     bool FocusOn(int id) { return drv::PumpUntil([&] { return GetFocus() == window.Control(id); }, 2s); }
     // Shows a box from this thread while another reads and answers it.
     drv::Box Show(const std::function<void()>& call) {
@@ -60,7 +53,9 @@ protected:
     }
 
     MainWindow window{GetModuleHandleW(nullptr)};
-    Recorder events;
+    int activations = 0;
+    std::vector<WindowButton> clicks;
+    std::function<void()> onClick;
 };
 
 TEST_F(Window, TabWalksTheControlsAndOnlySpaceOrAClickPressesAButton) {
@@ -75,10 +70,10 @@ TEST_F(Window, TabWalksTheControlsAndOnlySpaceOrAClickPressesAButton) {
         drv::PressKey(VK_ESCAPE);
     }
     drv::PumpFor(300ms);
-    EXPECT_TRUE(events.clicks.empty()) << "Enter or Escape pressed a button";
+    EXPECT_TRUE(clicks.empty()) << "Enter or Escape pressed a button";
     SetFocus(window.Control(kCommand2Id));
     drv::PressKey(VK_SPACE);
-    EXPECT_TRUE(drv::PumpUntil([&] { return events.clicks == std::vector{WindowButton::Start}; }, 2s));
+    EXPECT_TRUE(drv::PumpUntil([&] { return clicks == std::vector{WindowButton::Start}; }, 2s));
 }
 
 TEST_F(Window, ActivationComesOnceWhateverComesAndGoes) {
@@ -89,16 +84,16 @@ TEST_F(Window, ActivationComesOnceWhateverComesAndGoes) {
     SetForegroundWindow(window.Hwnd());
     drv::PumpFor(100ms);
     DestroyWindow(other);
-    EXPECT_EQ(events.activations, 1);
+    EXPECT_EQ(activations, 1);
 }
 
 TEST_F(Window, AnErrorNoHandlerCatchesEndsTheProgramWithItsReport) {
-    events.onClick = [](WindowButton) { throw PlatformError(5, u"Access denied."); };
+    onClick = [] { throw PlatformError(5, u"Access denied."); };
     SendMessageW(window.Hwnd(), WM_COMMAND, MAKEWPARAM(kCommand1Id, BN_CLICKED), 0);
     EXPECT_EQ(window.RunMessageLoop(), 1);
     ASSERT_TRUE(window.Failure());
     SendMessageW(window.Hwnd(), WM_COMMAND, MAKEWPARAM(kCommand2Id, BN_CLICKED), 0);
-    EXPECT_EQ(events.clicks, std::vector{WindowButton::Refresh}) << "a handler ran after the failure";
+    EXPECT_EQ(clicks, std::vector{WindowButton::Refresh}) << "a handler ran after the failure";
     const drv::Box report = Show([&] { ShowErrorReport(nullptr, *window.Failure()); });
     EXPECT_EQ(report.title + L": " + report.text, L"Clearstrand: Access denied.");
     EXPECT_TRUE(report.icon);
