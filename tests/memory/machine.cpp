@@ -212,7 +212,6 @@ Machine::Machine() : management_(std::make_unique<Management>(*this)), files_(st
     disk.at(Upper(u"C:\\Program Files (x86)")).alias = u"PROG~5P2";
     disk.at(Upper(u"C:\\users\\user\\Documents")).alias = u"DOCU~OWL";
 }
-Machine::~Machine() = default;
 
 std::optional<int32_t> Machine::Call(const std::string& call) {
     calls.push_back(call);

@@ -18,10 +18,13 @@
 
 namespace clearstrand::memory {
 
+// The upper case names compare by (ASCII is enough here), without a
+// trailing backslash.
+std::u16string Upper(std::u16string text);
+
 class Machine {
 public:
     Machine();
-    ~Machine();
 
     // Set-up, none of it logged; parents are made as needed. Hives are
     // "HKLM", "HKCU" and "HKLM64", the 64-bit view, which the program never
@@ -81,39 +84,28 @@ public:
     Entry* Resolve(const std::u16string& path, bool follow);
     std::u16string ShortPath(const std::u16string& path);  // with every alias there is
 
-    // The names directly below a key or folder, in upper-case order.
+    // The entries directly below a key or folder, in upper-case order.
     template <typename Map>
-    static std::vector<typename Map::mapped_type*> Below(Map& map, const std::u16string& at);
+    static std::vector<typename Map::mapped_type*> Below(Map& map, const std::u16string& at) {
+        std::vector<typename Map::mapped_type*> found;
+        const std::u16string prefix = Upper(at) + u"\\";
+        for (auto it = map.lower_bound(prefix); it != map.end() && it->first.rfind(prefix, 0) == 0; ++it) {
+            if (it->first.find(u'\\', prefix.size()) == std::u16string::npos) found.push_back(&it->second);
+        }
+        return found;
+    }
     // Removes a key or folder and everything below it.
     template <typename Map>
-    static void Erase(Map& map, const std::u16string& at);
+    static void Erase(Map& map, const std::u16string& at) {
+        const std::u16string key = Upper(at);
+        map.erase(key);
+        for (auto it = map.lower_bound(key + u"\\"); it != map.end() && it->first.rfind(key + u"\\", 0) == 0;) it = map.erase(it);
+    }
 
 private:
     int nextProduct_ = 1;
     std::unique_ptr<ManagementService> management_;
     std::unique_ptr<FileService> files_;
 };
-
-// The upper case names compare by (ASCII is enough here), without a
-// trailing backslash.
-std::u16string Upper(std::u16string text);
-
-template <typename Map>
-std::vector<typename Map::mapped_type*> Machine::Below(Map& map, const std::u16string& at) {
-    std::vector<typename Map::mapped_type*> found;
-    const std::u16string prefix = Upper(at) + u"\\";
-    for (auto it = map.lower_bound(prefix); it != map.end() && it->first.rfind(prefix, 0) == 0; ++it) {
-        if (it->first.find(u'\\', prefix.size()) == std::u16string::npos) found.push_back(&it->second);
-    }
-    return found;
-}
-
-template <typename Map>
-void Machine::Erase(Map& map, const std::u16string& at) {
-    const std::u16string key = Upper(at);
-    map.erase(key);
-    auto it = map.lower_bound(key + u"\\");
-    while (it != map.end() && it->first.rfind(key + u"\\", 0) == 0) it = map.erase(it);
-}
 
 }  // namespace clearstrand::memory

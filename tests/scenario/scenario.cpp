@@ -41,13 +41,16 @@ void LoadFile(const std::filesystem::path& file, std::vector<Case>& cases) {
     }
 }
 
-// The path a description line is about, and what follows it (" [ro]", " = x").
+// Whether a description line is about `path` (" [ro]", " = x", " -> y" may
+// follow) or, with `below`, about something inside it.
 bool PathCovers(const std::string& line, const std::string& kind, const std::string& path, bool below) {
     const std::string head = kind + " " + path;
     if (line.rfind(head, 0) != 0) return false;
     const std::string rest = line.substr(head.size());
-    return rest.empty() || rest.rfind(" [", 0) == 0 || rest.rfind(" = ", 0) == 0 || rest.rfind(" | ", 0) == 0 ||
-           (below && rest[0] == '\\');
+    for (const char* tail : {" [", " = ", " | ", " -> "}) {
+        if (rest.rfind(tail, 0) == 0) return true;
+    }
+    return rest.empty() || (below && rest[0] == '\\');
 }
 
 // Replaces the macros, innermost first: "${x40}" is forty x's, "${sp}" a
@@ -117,31 +120,27 @@ std::pair<std::string, std::string> Word(const std::string& text) {
 }
 
 bool Player::Gone::Covers(const std::string& line) const {
-    if (kind == "key") return PathCovers(line, "key", what, true) || PathCovers(line, "value", what, true);
-    if (kind == "folder") {
-        return PathCovers(line, "folder", what, true) || PathCovers(line, "file", what, true) ||
-               PathCovers(line, "link", what, true);
-    }
-    if (kind == "file") return PathCovers(line, "file", what, false) || PathCovers(line, "link", what, false);
-    if (kind == "product") return line == "product " + what;
-    throw std::runtime_error("gone: unknown kind " + kind);
+    // What each kind takes: itself and, but for a file, all below it.
+    static const std::map<std::string, std::vector<std::string>> takes = {
+        {"key", {"key", "value"}}, {"folder", {"folder", "file", "link"}}, {"file", {"file", "link"}}, {"product", {"product"}}};
+    const auto lines = takes.find(kind);
+    if (lines == takes.end()) throw std::runtime_error("gone: unknown kind " + kind);
+    return std::any_of(lines->second.begin(), lines->second.end(), [&](auto& as) { return PathCovers(line, as, what, kind != "file"); });
 }
 
 // What appeared or changed, what vanished undeclared, what was declared gone
 // but is not.
 std::vector<std::string> Player::Diff(const std::vector<std::string>& after) const {
-    const auto& before = before_;
-    const auto& gone = gone_;
     std::vector<std::string> vanished, appeared, problems;
-    std::set_difference(before.begin(), before.end(), after.begin(), after.end(), std::back_inserter(vanished));
-    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(appeared));
+    std::set_difference(before_.begin(), before_.end(), after.begin(), after.end(), std::back_inserter(vanished));
+    std::set_difference(after.begin(), after.end(), before_.begin(), before_.end(), std::back_inserter(appeared));
     for (const auto& line : appeared) problems.push_back("appeared or changed: " + line);
     for (const auto& line : vanished) {
-        if (std::none_of(gone.begin(), gone.end(), [&](const Gone& g) { return g.Covers(line); })) {
+        if (std::none_of(gone_.begin(), gone_.end(), [&](const Gone& g) { return g.Covers(line); })) {
             problems.push_back("removed but not declared gone: " + line);
         }
     }
-    for (const auto& g : gone) {
+    for (const auto& g : gone_) {
         const bool any = std::any_of(vanished.begin(), vanished.end(), [&](auto& line) { return g.Covers(line); });
         const auto left = std::find_if(after.begin(), after.end(), [&](auto& line) { return g.Covers(line); });
         if (!any || left != after.end()) problems.push_back("declared gone but still there: " + g.kind + " " + g.what);

@@ -117,40 +117,22 @@ inline void PressOk(HWND box) {
     PumpUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); });
 }
 
-// Memory in the process that owns a window: the messages that read another
-// process's controls carry pointers.
-class RemoteMemory {
-public:
-    RemoteMemory(HWND window, size_t size) {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-        address_ = process_ ? VirtualAllocEx(process_, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE) : nullptr;
-        if (!address_) throw std::runtime_error("cannot reach the other process's memory");
-    }
-    ~RemoteMemory() {
-        VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
-        CloseHandle(process_);
-    }
-    RemoteMemory(const RemoteMemory&) = delete;
-    RemoteMemory& operator=(const RemoteMemory&) = delete;
-
-    LPARAM At(size_t offset = 0) const { return reinterpret_cast<LPARAM>(static_cast<char*>(address_) + offset); }
-    void Write(const void* data, size_t size) { WriteProcessMemory(process_, address_, data, size, nullptr); }
-    void Read(void* data, size_t size) const { ReadProcessMemory(process_, address_, data, size, nullptr); }
-
-private:
-    HANDLE process_ = nullptr;
-    void* address_ = nullptr;
-};
-
-// Sends a message whose LPARAM points at `value`, in the window's process.
+// Sends a message whose LPARAM points at `value`, copied into the window's
+// process and back: the messages that read another process's controls carry
+// pointers. `fix` may point members of `value` at the copy, given its address.
 template <typename T>
-T Exchange(HWND hwnd, UINT message, WPARAM wParam, T value) {
-    RemoteMemory memory(hwnd, sizeof(T));
-    memory.Write(&value, sizeof(T));
-    SendMessageW(hwnd, message, wParam, memory.At());
-    memory.Read(&value, sizeof(T));
+T Exchange(HWND hwnd, UINT message, WPARAM wParam, T value, const std::function<void(T&, char*)>& fix = {}) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    auto* remote = static_cast<char*>(process ? VirtualAllocEx(process, nullptr, sizeof(T), MEM_COMMIT, PAGE_READWRITE) : nullptr);
+    if (!remote) throw std::runtime_error("cannot reach the other process's memory");
+    if (fix) fix(value, remote);
+    WriteProcessMemory(process, remote, &value, sizeof(T), nullptr);
+    SendMessageW(hwnd, message, wParam, reinterpret_cast<LPARAM>(remote));
+    ReadProcessMemory(process, remote, &value, sizeof(T), nullptr);
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
     return value;
 }
 
@@ -227,23 +209,18 @@ inline std::vector<TreeItem> ReadTree(HWND tree) {
         wchar_t text[512];
     };
     std::vector<TreeItem> items;
-    RemoteMemory memory(tree, sizeof(Item));
     const auto next = [&](UINT relation, HTREEITEM from) {
         return reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(from)));
     };
     const auto level = [&](auto& self, HTREEITEM first, int depth) -> void {
         for (HTREEITEM item = first; item; item = next(TVGN_NEXT, item)) {
             Item in{};
-            in.tvi.mask = TVIF_HANDLE | TVIF_TEXT | TVIF_STATE;
-            in.tvi.hItem = item;
-            in.tvi.stateMask = TVIS_STATEIMAGEMASK | TVIS_BOLD | TVIS_EXPANDED;
-            in.tvi.pszText = reinterpret_cast<LPWSTR>(memory.At(offsetof(Item, text)));
-            in.tvi.cchTextMax = 512;
-            memory.Write(&in, sizeof(in));
-            SendMessageW(tree, TVM_GETITEMW, 0, memory.At());
-            memory.Read(&in, sizeof(in));
-            const UINT state = in.tvi.state;
-            items.push_back({item, depth, in.text, ((state & TVIS_STATEIMAGEMASK) >> 12) == 2, (state & TVIS_BOLD) != 0,
+            in.tvi = {TVIF_HANDLE | TVIF_TEXT | TVIF_STATE, item, 0, TVIS_STATEIMAGEMASK | TVIS_BOLD | TVIS_EXPANDED, {}, 512, 0, 0, 0, 0};
+            const Item out = Exchange<Item>(tree, TVM_GETITEMW, 0, in, [](Item& i, char* at) {
+                i.tvi.pszText = reinterpret_cast<LPWSTR>(at + offsetof(Item, text));
+            });
+            const UINT state = out.tvi.state;
+            items.push_back({item, depth, out.text, ((state & TVIS_STATEIMAGEMASK) >> 12) == 2, (state & TVIS_BOLD) != 0,
                              (state & TVIS_EXPANDED) != 0});
             self(self, next(TVGN_CHILD, item), depth + 1);
         }
