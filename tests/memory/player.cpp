@@ -85,15 +85,12 @@ private:
         if (index < 1 || index > Count()) throw PlatformError(kErrIndexOutOfBounds, u"Index out of bounds");
         return *nodes_[static_cast<size_t>(index - 1)];
     }
+    // The form removes only nodes left without children.
     void Remove(int32_t index) override {
         Node* gone = static_cast<Node*>(&Item(index));
+        if (!gone->children.empty()) throw std::runtime_error("a node with children removed");
         if (gone->parent) std::erase(gone->parent->children, gone);
-        std::erase_if(nodes_, [&](const std::unique_ptr<Node>& n) {  // with its subtree
-            for (const Node* at = n.get(); at; at = at->parent) {
-                if (at == gone) return true;
-            }
-            return false;
-        });
+        nodes_.erase(nodes_.begin() + index - 1);
     }
     int32_t Count() const override { return static_cast<int32_t>(nodes_.size()); }
 
@@ -229,11 +226,13 @@ public:
         throw std::runtime_error("unknown macro " + name);
     }
     bool Other(const Step& s) override {
-        const auto f = Fields(s.arg);
         const auto [mode, rest] = Word(s.arg);
-        if (s.verb == "product") machine.AddProduct(FromUtf8(f.at(0)), f.size() > 1 ? std::stoi(f[1]) : 0);
+        for (const auto& one : Fields(s.arg, ';')) {  // "product NAME [| uninstall code]; ..."
+            const auto f = Fields(one);
+            if (s.verb == "product") machine.AddProduct(FromUtf8(f.at(0)), f.size() > 1 ? std::stoi(f[1]) : 0);
+        }
         // "fail raise CALL" or "fail code N CALL"
-        else if (s.verb == "fail" && mode == "raise") failing_[rest] = std::nullopt;
+        if (s.verb == "fail" && mode == "raise") failing_[rest] = std::nullopt;
         else if (s.verb == "fail") failing_[Word(rest).second] = std::stoi(Word(rest).first);
         return s.verb == "product" || s.verb == "fail" || s.verb == "faults";
     }

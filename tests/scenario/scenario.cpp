@@ -169,7 +169,7 @@ void Player::Play(const Case& c, bool check) {
         SCOPED_TRACE(s.where);
         try {
             if (std::set<std::string>{"key", "keys", "value", "entry", "msi", "file", "folder", "link"}.count(s.verb)) {
-                Seed(s);
+                for (const auto& one : Fields(s.arg, ';')) Seed({s.verb, one, {}, s.where});
             } else if (s.verb == "gone") {
                 auto [kind, list] = Word(s.arg);
                 for (const auto& what : Fields(list)) {

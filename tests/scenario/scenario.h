@@ -3,7 +3,8 @@
 // Scenarios: a machine described in a few lines of text, what the user does
 // to it, and what must show and be left afterwards. A file holds cases, each
 // from "== name" to the next; "#" starts a comment, and a step's block is the
-// indented lines below it. Fields are split on "|".
+// indented lines below it. Fields are split on "|"; a seed line may hold
+// several, split on ";".
 //
 //   seed     key HIVE PATH / keys HIVE PATH | sub | sub... / value HIVE PATH | name | data (#n: a DWORD)
 //            entry SUBKEY | DisplayName | DisplayVersion | InstallLocation (an uninstall entry)

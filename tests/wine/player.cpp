@@ -127,12 +127,10 @@ std::wstring WindowsPath(std::wstring path) {
     return path;
 }
 
-std::wstring KnownFolder(REFKNOWNFOLDERID id) {
-    wchar_t* path = nullptr;
-    SHGetKnownFolderPath(id, 0, nullptr, &path);
-    std::wstring text = path ? path : L"";
-    CoTaskMemFree(path);
-    return text;
+std::wstring ShellFolder(int csidl) {
+    wchar_t path[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+    return path;
 }
 
 // Runs a Unix command on drive paths, and waits for `done`: Wine does not
@@ -241,9 +239,9 @@ protected:
         if (!RunUnix("ln -s", {W(target), W(path)}, [&] { return Exists(W(path)); })) throw std::runtime_error("no link " + path);
     }
     std::string Macro(const std::string& name, const std::string& argument) override {
-        if (name == "windows") return U(KnownFolder(FOLDERID_Windows));
-        if (name == "documents") return U(KnownFolder(FOLDERID_Documents));
-        if (name == "pf86") return U(KnownFolder(FOLDERID_ProgramFilesX86));
+        if (name == "windows") return U(ShellFolder(CSIDL_WINDOWS));
+        if (name == "documents") return U(ShellFolder(CSIDL_PERSONAL));
+        if (name == "pf86") return U(ShellFolder(CSIDL_PROGRAM_FILESX86));
         wchar_t buffer[MAX_PATH] = {};
         if (name == "short" && GetShortPathNameW(W(argument).c_str(), buffer, MAX_PATH)) return U(buffer);
         if (name == "outside" && GetEnvironmentVariableW(L"WINEPREFIX", buffer, MAX_PATH)) {  // beside the prefix
@@ -269,13 +267,11 @@ protected:
         }
         if (how == "space") drv::PressSpaceOn(Control(kTreeView1Id), item->item);
         else drv::ClickCheckBox(Control(kTreeView1Id), item->item);
-        const bool flipped = drv::PumpUntil([&] {
-            for (const auto& now : drv::ReadTree(Control(kTreeView1Id))) {
-                if (now.item == item->item) return now.checked != item->checked;
-            }
-            return false;
-        });
-        if (!flipped) throw std::runtime_error("could not " + how + " " + caption);
+        const auto flipped = [&] {
+            const auto now = drv::ReadTree(Control(kTreeView1Id));
+            return std::any_of(now.begin(), now.end(), [&](auto& i) { return i.item == item->item && i.checked != item->checked; });
+        };
+        if (!drv::PumpUntil(flipped)) throw std::runtime_error("could not " + how + " " + caption);
     }
     // Presses a button and waits until its work is done, answering boxes.
     void Press(const std::string& button) override {
@@ -334,7 +330,7 @@ protected:
         }
         for (const auto& root : roots64_) DumpKey(HiveOf("HKLM64"), root, lines);
         for (const auto& [code, name] : Products()) lines.push_back("product " + U(name));
-        DumpFiles(KnownFolder(FOLDERID_ProgramFilesX86), lines);
+        DumpFiles(ShellFolder(CSIDL_PROGRAM_FILESX86), lines);
         for (const auto& path : files_) DumpFiles(path, lines);
         std::sort(lines.begin(), lines.end());
         lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
