@@ -215,7 +215,6 @@ Machine::Machine() : management_(std::make_unique<Management>(*this)), files_(st
 
 std::optional<int32_t> Machine::Call(const std::string& call) {
     calls.push_back(call);
-    if (onCall) onCall(call);
     return fault ? fault(call) : std::nullopt;
 }
 

@@ -44,7 +44,6 @@ public:
     std::optional<int32_t> Call(const std::string& call);
     std::vector<std::string> calls;
     std::function<std::optional<int32_t>(const std::string&)> fault;
-    std::function<void(const std::string&)> onCall;  // sees each call as it is made
 
     // Everything on the machine as sorted lines: "key HKLM SOFTWARE\X",
     // "value HKLM SOFTWARE\X | Name = data", "product Name", "folder C:\X",

@@ -165,8 +165,8 @@ public:
           cancel_(log, "Cancel"), label_(log), bar_(log),
           form_(FormControls{refresh_, start_, cancel_, label_, bar_, tree_},
                 FormServices{machine.management(), machine.files(), *this}) {
-        machine.onCall = [this](const std::string& call) { log.push_back(call); };
         machine.fault = [this, failAt, raise](const std::string& call) -> std::optional<int32_t> {
+            log.push_back(call);
             const auto named = failing_.find(call);
             const bool failing = ++calls_ == failAt || named != failing_.end();
             const std::optional<int32_t> code = named != failing_.end() ? named->second : raise ? std::nullopt : std::optional(5);

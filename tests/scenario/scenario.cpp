@@ -283,8 +283,6 @@ void Player::Expect(const Step& s) {
         boxesSeen_ = boxes.size();
     } else if (s.verb == "safe" || s.verb == "unsafe") {
         for (const auto& folder : Fields(s.arg)) EXPECT_EQ(SafeToErase(folder), s.verb == "safe") << folder;
-    } else if (s.verb == "faults") {
-        // the in-memory player's replays
     } else if (s.verb == "log") {
         EXPECT_EQ(Log(s.arg).value_or(s.block), s.block);
     } else {

@@ -182,19 +182,6 @@ inline std::wstring StatusText(HWND statusBar, int part) {
     return Exchange(statusBar, SB_GETTEXTW, static_cast<WPARAM>(part), Text{}).chars;
 }
 
-// Each part's right edge, and whether it is drawn without borders.
-inline std::vector<std::pair<int, bool>> StatusParts(HWND statusBar) {
-    struct Edges {
-        int right[16];
-    };
-    const auto edges = Exchange(statusBar, SB_GETPARTS, 16, Edges{});
-    std::vector<std::pair<int, bool>> parts;
-    for (int i = 0; i < static_cast<int>(SendMessageW(statusBar, SB_GETPARTS, 0, 0)) && i < 16; ++i) {
-        parts.push_back({edges.right[i], (HIWORD(SendMessageW(statusBar, SB_GETTEXTLENGTHW, i, 0)) & SBT_NOBORDERS) != 0});
-    }
-    return parts;
-}
-
 struct TreeItem {
     HTREEITEM item;
     int depth;

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <set>
 
@@ -91,25 +92,18 @@ void DumpKey(const Hive& hive, const std::wstring& path, std::vector<std::string
     for (const auto& child : children) DumpKey(hive, path + L"\\" + child, out);
 }
 
-std::vector<std::wstring> Names(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(Long(folder + L"\\*").c_str(), &data);
-    for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
-        if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) names.emplace_back(data.cFileName);
-    }
-    if (find != INVALID_HANDLE_VALUE) FindClose(find);
-    return names;
-}
-
 // Files with their attributes and content, and folders; a link to a folder is
 // not entered, what it leads to is dumped where it is.
 void DumpFiles(const std::wstring& path, std::vector<std::string>& out) {
     const DWORD attributes = GetFileAttributesW(Long(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         out.push_back("folder " + U(path));
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
-        for (const auto& name : Names(path)) DumpFiles(path + L"\\" + name, out);
+        WIN32_FIND_DATAW data;
+        HANDLE find = attributes & FILE_ATTRIBUTE_REPARSE_POINT ? INVALID_HANDLE_VALUE : FindFirstFileW(Long(path + L"\\*").c_str(), &data);
+        for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
+            if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) DumpFiles(path + L"\\" + data.cFileName, out);
+        }
+        if (find != INVALID_HANDLE_VALUE) FindClose(find);
     } else if (attributes != INVALID_FILE_ATTRIBUTES) {
         char content[4096];
         DWORD read = 0;
@@ -307,11 +301,11 @@ protected:
         const HWND bar = Control(kStatusBar1Id);
         RECT client{};
         GetClientRect(bar, &client);
-        const auto parts = drv::StatusParts(bar);
-        for (size_t i = 0; i < parts.size(); ++i) {
-            panels += std::string(parts[i].second ? " flat" : " inset") +
-                      (parts[i].first < 0 || parts[i].first >= client.right ? " spring" : " fixed") + " \"" +
-                      U(drv::StatusText(bar, static_cast<int>(i))) + "\"";
+        const auto edges = drv::Exchange(bar, SB_GETPARTS, 16, std::array<int, 16>{});
+        for (int i = 0; i < static_cast<int>(SendMessageW(bar, SB_GETPARTS, 0, 0)); ++i) {
+            const bool flat = HIWORD(SendMessageW(bar, SB_GETTEXTLENGTHW, i, 0)) & SBT_NOBORDERS;
+            const bool spring = edges.at(i) < 0 || edges.at(i) >= client.right;
+            panels += std::string(flat ? " flat" : " inset") + (spring ? " spring" : " fixed") + " \"" + U(drv::StatusText(bar, i)) + "\"";
         }
         return {buttons, panels, "label: " + Render(U(drv::WindowText(Control(kLabel2Id))))};
     }
