@@ -172,13 +172,11 @@ public:
     }
     bool FolderExists(const std::u16string& path) override {
         m_.Call("FolderExists " + ToUtf8(path));
-        const Machine::Entry* entry = m_.Resolve(path, true);
-        return entry && entry->folder;
+        return FinalPath(path).has_value();
     }
     std::unique_ptr<Folder> GetFolder(const std::u16string& path) override {
         m_.Call("GetFolder " + ToUtf8(path));
-        const Machine::Entry* entry = m_.Resolve(path, true);
-        if (!entry || !entry->folder) throw PlatformError(3, u"Path not found.", path);
+        if (!FinalPath(path)) throw PlatformError(3, u"Path not found.", path);
         const auto [holder, name] = paths::Split(path);
         return std::make_unique<Entry>(m_, m_.Resolve(holder, true)->path + u"\\" + name, true);
     }
@@ -246,9 +244,6 @@ void Machine::AddLink(const std::u16string& path, const std::u16string& target) 
 }
 
 Machine::Entry* Machine::Resolve(const std::u16string& path, bool follow) {
-    if (const auto exact = disk.find(Upper(path)); exact != disk.end() && exact->second.target.empty()) {
-        return &exact->second;  // the way the listings name entries
-    }
     std::vector<std::u16string> names;
     for (size_t start = path.rfind(u"\\\\?\\", 0) == 0 ? 4 : 0; start <= path.size();) {
         const size_t end = std::min(path.find_first_of(u"\\/", start), path.size());

@@ -26,17 +26,15 @@ class Machine {
 public:
     Machine();
 
-    // Set-up, none of it logged; parents are made as needed. Hives are
-    // "HKLM", "HKCU" and "HKLM64", the 64-bit view, which the program never
-    // reads. Names compare without regard to case and keep their own.
+    // Set-up, none of it logged; parents are made as needed. Hives are "HKLM", "HKCU"
+    // and "HKLM64", which the program never reads. Names keep their case.
     void SetValue(const std::string& hive, const std::u16string& path, const std::u16string& name = {},
                   const std::u16string& data = {}, bool dword = false);
     // A product; its package's uninstall entry and own file go with it.
     void AddProduct(const std::u16string& name, int32_t uninstallCode, const std::u16string& entry = {},
                     const std::u16string& ownFile = {});
     void AddEntry(const std::u16string& path, bool folder, bool readOnly = false, bool hidden = false, bool held = false);
-    // A link that leads to `target`, which the platform cannot remove alone,
-    // as under Wine.
+    // A link to `target` that the platform cannot remove alone, as under Wine.
     void AddLink(const std::u16string& path, const std::u16string& target);
 
     // Logs a call ("DeleteKey HKLM SOFTWARE\KTRN") and hands it to `fault`,
@@ -45,9 +43,8 @@ public:
     std::vector<std::string> calls;
     std::function<std::optional<int32_t>(const std::string&)> fault;
 
-    // Everything on the machine as sorted lines: "key HKLM SOFTWARE\X",
-    // "value HKLM SOFTWARE\X | Name = data", "product Name", "folder C:\X",
-    // "file C:\X\a.txt [ro]", "link C:\X\l -> C:\Y".
+    // Everything on the machine as sorted lines: "key HKLM SOFTWARE\X", "value HKLM
+    // SOFTWARE\X | Name = data", "product Name", "folder C:\X", "link C:\l -> C:\Y"...
     std::vector<std::string> Describe() const;
 
     ManagementService& management() { return *management_; }

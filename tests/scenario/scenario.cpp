@@ -24,7 +24,6 @@ void LoadFile(const std::filesystem::path& file, std::vector<Case>& cases) {
     if (!in) throw std::runtime_error("cannot read " + file.string());
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::string where = file.filename().string() + ":" + std::to_string(number);
         if (Trim(line).empty() || line[0] == '#') continue;
         if (line.rfind("== ", 0) == 0) {
@@ -53,8 +52,11 @@ bool PathCovers(const std::string& line, const std::string& kind, const std::str
     return rest.empty() || (below && rest[0] == '\\');
 }
 
+// A space that trimming keeps: the end of a name that ends in one.
+constexpr char kKeptSpace = '\x1f';
+
 // Replaces the macros, innermost first: "${x40}" is forty x's, "${sp}" a
-// space (which a field would otherwise lose), the others the platform's.
+// space that trimming keeps, the others the platform's.
 std::string Expand(std::string text, const std::function<std::string(const std::string&, const std::string&)>& lookup) {
     for (size_t open = text.rfind("${"); open != std::string::npos; open = text.rfind("${")) {
         const size_t close = text.find('}', open);
@@ -64,7 +66,7 @@ std::string Expand(std::string text, const std::function<std::string(const std::
         const std::string name = macro.substr(0, colon);
         std::string value;
         if (name == "sp") {
-            value = " ";
+            value = kKeptSpace;
         } else if (name.size() > 1 && name[0] == 'x' && std::isdigit(static_cast<unsigned char>(name[1]))) {
             value = std::string(std::stoul(name.substr(1)), 'x');
         } else {
@@ -73,6 +75,17 @@ std::string Expand(std::string text, const std::function<std::string(const std::
         text.replace(open, close - open + 1, value);
     }
     return text;
+}
+
+// Whether a declared removal ("folder", "C:\X") accounts for a line.
+bool Covers(const std::pair<std::string, std::string>& gone, const std::string& line) {
+    const auto& [kind, what] = gone;
+    // What each kind takes: itself and, but for a file, all below it.
+    static const std::map<std::string, std::vector<std::string>> takes = {
+        {"key", {"key", "value"}}, {"folder", {"folder", "file", "link"}}, {"file", {"file", "link"}}, {"product", {"product"}}};
+    const auto lines = takes.find(kind);
+    if (lines == takes.end()) throw std::runtime_error("gone: unknown kind " + kind);
+    return std::any_of(lines->second.begin(), lines->second.end(), [&](auto& as) { return PathCovers(line, as, what, kind != "file"); });
 }
 
 constexpr char kUninstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
@@ -109,6 +122,7 @@ std::vector<std::string> Fields(const std::string& text, char separator) {
     for (size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
         end = text.find(separator, start);
         fields.push_back(Trim(text.substr(start, end == std::string::npos ? end : end - start)));
+        if (separator == '|') std::replace(fields.back().begin(), fields.back().end(), kKeptSpace, ' ');
     }
     return fields;
 }
@@ -119,15 +133,6 @@ std::pair<std::string, std::string> Word(const std::string& text) {
     return {trimmed.substr(0, space), Trim(trimmed.substr(space))};
 }
 
-bool Player::Gone::Covers(const std::string& line) const {
-    // What each kind takes: itself and, but for a file, all below it.
-    static const std::map<std::string, std::vector<std::string>> takes = {
-        {"key", {"key", "value"}}, {"folder", {"folder", "file", "link"}}, {"file", {"file", "link"}}, {"product", {"product"}}};
-    const auto lines = takes.find(kind);
-    if (lines == takes.end()) throw std::runtime_error("gone: unknown kind " + kind);
-    return std::any_of(lines->second.begin(), lines->second.end(), [&](auto& as) { return PathCovers(line, as, what, kind != "file"); });
-}
-
 // What appeared or changed, what vanished undeclared, what was declared gone
 // but is not.
 std::vector<std::string> Player::Diff(const std::vector<std::string>& after) const {
@@ -136,14 +141,14 @@ std::vector<std::string> Player::Diff(const std::vector<std::string>& after) con
     std::set_difference(after.begin(), after.end(), before_.begin(), before_.end(), std::back_inserter(appeared));
     for (const auto& line : appeared) problems.push_back("appeared or changed: " + line);
     for (const auto& line : vanished) {
-        if (std::none_of(gone_.begin(), gone_.end(), [&](const Gone& g) { return g.Covers(line); })) {
+        if (std::none_of(gone_.begin(), gone_.end(), [&](auto& g) { return Covers(g, line); })) {
             problems.push_back("removed but not declared gone: " + line);
         }
     }
     for (const auto& g : gone_) {
-        const bool any = std::any_of(vanished.begin(), vanished.end(), [&](auto& line) { return g.Covers(line); });
-        const auto left = std::find_if(after.begin(), after.end(), [&](auto& line) { return g.Covers(line); });
-        if (!any || left != after.end()) problems.push_back("declared gone but still there: " + g.kind + " " + g.what);
+        const bool any = std::any_of(vanished.begin(), vanished.end(), [&](auto& line) { return Covers(g, line); });
+        const auto left = std::find_if(after.begin(), after.end(), [&](auto& line) { return Covers(g, line); });
+        if (!any || left != after.end()) problems.push_back("declared gone but still there: " + g.first + " " + g.second);
     }
     return problems;
 }
@@ -173,13 +178,10 @@ void Player::Play(const Case& c, bool check) {
             } else if (s.verb == "gone") {
                 auto [kind, list] = Word(s.arg);
                 for (const auto& what : Fields(list)) {
-                    if (kind != "msi") {
-                        gone_.push_back({kind, what});
-                        continue;
-                    }
+                    if (kind != "msi") gone_.push_back({kind, what});
                     // A package takes its product, its entry and its own file.
-                    const auto& [entry, folder] = packages_.at(what);
-                    gone_.insert(gone_.end(), {{"product", what}, {"key", "HKLM " + entry}, {"file", folder + "\\readme.txt"}});
+                    else gone_.insert(gone_.end(), {{"product", what}, {"key", "HKLM " + packages_.at(what).first},
+                                                    {"file", packages_.at(what).second + "\\readme.txt"}});
                 }
             } else if (!Other(s)) {
                 open();

@@ -45,7 +45,7 @@ struct Case {
 std::vector<Case> Load(const std::string& path);
 // A test named after the case, in `suite`, that hands the case to `play`.
 void Register(const char* suite, const Case& c, std::function<void(const Case&)> play);
-// "a | b | c" -> {"a", "b", "c"}, each trimmed.
+// "a | b | c" -> {"a", "b", "c"}, each trimmed; a "${sp}" left in a field is a space.
 std::vector<std::string> Fields(const std::string& text, char separator = '|');
 // The first word and the rest.
 std::pair<std::string, std::string> Word(const std::string& text);
@@ -102,17 +102,12 @@ protected:
     bool opened = false;
 
 private:
-    struct Gone {
-        std::string kind, what;
-        bool Covers(const std::string& line) const;
-    };
-
     void Seed(const Step& s);
     void Expect(const Step& s);
     std::vector<std::string> Diff(const std::vector<std::string>& after) const;
 
     std::vector<std::string> before_;
-    std::vector<Gone> gone_;
+    std::vector<std::pair<std::string, std::string>> gone_;  // kind, what
     std::map<std::string, std::pair<std::string, std::string>> packages_;  // name: entry, folder
     size_t boxesSeen_ = 1;  // the disclaimer is "disclaimer"'s
 };

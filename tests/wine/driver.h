@@ -47,33 +47,29 @@ public:
     explicit Process(std::wstring commandLine) {
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info{};
-        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_)) {
             throw std::runtime_error("cannot start a program");
         }
-        CloseHandle(info.hThread);
-        process_ = info.hProcess;
-        id_ = info.dwProcessId;
+        CloseHandle(info_.hThread);
     }
     ~Process() {
-        if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) TerminateProcess(process_, 99);
-        WaitForSingleObject(process_, 5000);
-        CloseHandle(process_);
+        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info_.hProcess, 99);
+        WaitForSingleObject(info_.hProcess, 5000);
+        CloseHandle(info_.hProcess);
     }
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
-    DWORD Id() const { return id_; }
+    DWORD Id() const { return info_.dwProcessId; }
     std::optional<DWORD> WaitForExit(Milliseconds timeout = 10s) const {
-        if (!PumpUntil([&] { return WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }, timeout)) return std::nullopt;
+        if (!PumpUntil([&] { return WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0; }, timeout)) return std::nullopt;
         DWORD code = 0;
-        GetExitCodeProcess(process_, &code);
+        GetExitCodeProcess(info_.hProcess, &code);
         return code;
     }
 
 private:
-    HANDLE process_ = nullptr;
-    DWORD id_ = 0;
+    PROCESS_INFORMATION info_{};
 };
 
 // Runs a program to its end: the exit code.

@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <msi.h>
-#include <shellapi.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -30,10 +29,8 @@ namespace clearstrand::scenario {
 namespace {
 
 using namespace win32;
-
-namespace drv = clearstrand::driver;
 using namespace std::chrono_literals;
-
+namespace drv = clearstrand::driver;
 std::wstring g_exe, g_msis;
 
 std::wstring W(const std::string& text) { return ToWide(FromUtf8(text)); }
@@ -183,11 +180,10 @@ protected:
             if (!existing || at == std::wstring::npos) break;
         }
         if (hiveName == "HKLM64") roots64_.insert(key.substr(0, key.find(L'\\', 9)));
+        if (dword) throw std::runtime_error("the real cases seed strings only");
         HKEY handle = OpenKey(hive, key, true);
-        const DWORD number = dword ? std::stoul(data) : 0;
         const std::wstring text = W(data);
-        if (dword) RegSetValueExW(handle, W(name).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4);
-        if (!dword && !name.empty()) {
+        if (!name.empty()) {
             RegSetValueExW(handle, W(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
         }
@@ -331,9 +327,7 @@ protected:
         return lines;
     }
     void Settle(const std::function<bool()>& want) override { drv::PumpUntil(want, 3s); }
-    bool SafeToErase(const std::string& folder) override {
-        return IsSafeToErase(FromUtf8(folder), *MakeWin32FileService());
-    }
+    bool SafeToErase(const std::string& folder) override { return IsSafeToErase(FromUtf8(folder), *MakeWin32FileService()); }
 
 private:
     // Reads and answers the box that is up, if any.
@@ -370,14 +364,10 @@ private:
 int main(int argc, char** argv) {
     using namespace clearstrand::scenario;
     ::testing::InitGoogleTest(&argc, argv);
-    int count = 0;
-    wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (count < 4) return 2;
-    g_exe = WindowsPath(args[1]);
-    g_msis = WindowsPath(args[2]);
-    const std::string cases = U(WindowsPath(args[3]));
-    LocalFree(args);
-    for (const Case& c : Load(cases)) Register("Real", c, [](const Case& c) { WinePlayer().Play(c); });
+    if (argc < 4) return 2;
+    g_exe = WindowsPath(W(argv[1]));
+    g_msis = WindowsPath(W(argv[2]));
+    for (const Case& c : Load(U(WindowsPath(W(argv[3]))))) Register("Real", c, [](const Case& c) { WinePlayer().Play(c); });
     // The program runs its services on an apartment thread; so do the window's tests.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
