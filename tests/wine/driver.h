@@ -95,15 +95,15 @@ inline std::wstring WindowText(HWND hwnd) {
 struct Box {
     HWND hwnd;
     std::wstring title, text;
-    bool icon;
+    HICON icon;  // the one it shows, if any
 };
 
 inline std::optional<Box> FindMessageBox(DWORD pid) {
     HWND box = FindTopWindow(pid, L"#32770");
     if (!box) return std::nullopt;
-    bool icon = false;
-    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        icon = icon || ((GetWindowLongPtrW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && SendMessageW(c, STM_GETICON, 0, 0));
+    HICON icon = nullptr;
+    for (HWND c = GetWindow(box, GW_CHILD); c && !icon; c = GetWindow(c, GW_HWNDNEXT)) {
+        if ((GetWindowLongPtrW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) icon = reinterpret_cast<HICON>(SendMessageW(c, STM_GETICON, 0, 0));
     }
     return Box{box, WindowText(box), WindowText(GetDlgItem(box, 0xFFFF)), icon};  // the prompt's id
 }

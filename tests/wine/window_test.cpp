@@ -96,7 +96,7 @@ TEST_F(Window, AnErrorNoHandlerCatchesEndsTheProgramWithItsReport) {
     EXPECT_EQ(clicks, std::vector{WindowButton::Refresh}) << "a handler ran after the failure";
     const drv::Box report = Show([&] { ShowErrorReport(nullptr, *window.Failure()); });
     EXPECT_EQ(report.title + L": " + report.text, L"Clearstrand: Access denied.");
-    EXPECT_TRUE(report.icon);
+    EXPECT_EQ(report.icon, LoadIconW(nullptr, IDI_ERROR));
 }
 
 }  // namespace
