@@ -2,8 +2,9 @@
 # A private Wine prefix with its own headless X server and a persistent
 # wineserver, for tests, benchmarks and the demo.
 #
-#   wine-env.sh start DIR   make a new DIR/prefix, start Xvfb (or use the
-#                           display in CLEARSTRAND_USE_DISPLAY) and wineserver
+#   wine-env.sh start DIR [DPI]   make a new DIR/prefix (at DPI, 96 unless
+#                           given), start Xvfb (or use the display in
+#                           CLEARSTRAND_USE_DISPLAY) and wineserver
 #   wine-env.sh stop DIR    end that wineserver and X server
 #   wine-env.sh run DIR EXE [ARGS...]   run EXE in the prefix, print its output
 #
@@ -53,6 +54,10 @@ start)
     # unless its windows are unmanaged.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
         </dev/null >>"$dir/wineboot.log" 2>&1
+    if [ -n "${1:-}" ]; then
+        wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
+            </dev/null >>"$dir/wineboot.log" 2>&1
+    fi
     wineserver -w </dev/null >/dev/null 2>&1 &
     echo "wine prefix ready: $WINEPREFIX on $DISPLAY"
     ;;

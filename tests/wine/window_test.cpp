@@ -87,8 +87,21 @@ TEST_F(Window, ActivationComesOnceWhateverComesAndGoes) {
     EXPECT_EQ(activations, 1);
 }
 
+// The tests run at 144 DPI: the design's twips, rounded to the nearest pixel.
+TEST_F(Window, LaidOutAsDesignedAtTheScreensDpi) {
+    RECT client{}, tree{}, bar{};
+    GetClientRect(window.Hwnd(), &client);
+    for (auto [id, rect] : {std::pair{kTreeView1Id, &tree}, {kStatusBar1Id, &bar}}) {
+        GetWindowRect(window.Control(id), rect);
+        MapWindowPoints(nullptr, window.Hwnd(), reinterpret_cast<POINT*>(rect), 2);
+    }
+    EXPECT_EQ(std::vector({client.right, client.bottom, tree.left, tree.top, tree.right, tree.bottom, bar.top, bar.right}),
+              std::vector<LONG>({791, 752, 72, 120, 722, 626, 702, 791}));
+}
+
 TEST_F(Window, AnErrorNoHandlerCatchesEndsTheProgramWithItsReport) {
     onClick = [] { throw PlatformError(5, u"Access denied."); };
+    SetTimer(window.Hwnd(), 1, 10000, [](HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(2); });  // not to wait forever
     SendMessageW(window.Hwnd(), WM_COMMAND, MAKEWPARAM(kCommand1Id, BN_CLICKED), 0);
     EXPECT_EQ(window.RunMessageLoop(), 1);
     ASSERT_TRUE(window.Failure());
