@@ -51,25 +51,10 @@ public:
     FileService& files() { return *files_; }
 
     // Keys are "HKLM\SOFTWARE\X", files "C:\X", both by their upper case.
-    struct Value {
-        std::u16string name, data;
-        bool dword;
-    };
-    struct Key {
-        std::u16string path;
-        std::map<std::u16string, Value> values;
-    };
-    struct Entry {
-        std::u16string path;
-        bool folder, readOnly, hidden, held;
-        std::u16string target, alias;
-    };
-    struct Product {
-        int id;
-        std::u16string name;
-        int32_t uninstallCode;
-        std::u16string entry, ownFile;
-    };
+    struct Value { std::u16string name, data; bool dword; };
+    struct Key { std::u16string path; std::map<std::u16string, Value> values; };
+    struct Entry { std::u16string path; bool folder, readOnly, hidden, held; std::u16string target, alias; };
+    struct Product { int id; std::u16string name; int32_t uninstallCode; std::u16string entry, ownFile; };
     std::map<std::u16string, Key> keys;
     std::map<std::u16string, Entry> disk;
     std::vector<Product> products;

@@ -28,10 +28,9 @@ void LoadFile(const std::filesystem::path& file, std::vector<Case>& cases) {
         if (Trim(line).empty() || line[0] == '#') continue;
         if (line.rfind("== ", 0) == 0) {
             cases.push_back({Trim(line.substr(3)), {}});
-        } else if (cases.empty()) {
-            throw std::runtime_error(where + ": a step before the first \"== name\"");
+        } else if (cases.empty() || (line.rfind("  ", 0) == 0 && cases.back().steps.empty())) {
+            throw std::runtime_error(where + ": a step outside a case, or a block without its step");
         } else if (line.rfind("  ", 0) == 0) {
-            if (cases.back().steps.empty()) throw std::runtime_error(where + ": an indented line with no step");
             cases.back().steps.back().block.push_back(line.substr(2));
         } else {
             auto [verb, arg] = Word(line);

@@ -92,11 +92,7 @@ inline std::wstring WindowText(HWND hwnd) {
     return text;
 }
 
-struct Box {
-    HWND hwnd;
-    std::wstring title, text;
-    HICON icon;  // the one it shows, if any
-};
+struct Box { HWND hwnd; std::wstring title, text; HICON icon; };  // icon: the one it shows, if any
 
 inline std::optional<Box> FindMessageBox(DWORD pid) {
     HWND box = FindTopWindow(pid, L"#32770");
@@ -178,12 +174,7 @@ inline std::wstring StatusText(HWND statusBar, int part) {
     return Exchange(statusBar, SB_GETTEXTW, static_cast<WPARAM>(part), Text{}).chars;
 }
 
-struct TreeItem {
-    HTREEITEM item;
-    int depth;
-    std::wstring text;
-    bool checked, bold, expanded;
-};
+struct TreeItem { HTREEITEM item; int depth; std::wstring text; bool checked, bold, expanded; };
 
 // Depth first, in display order.
 inline std::vector<TreeItem> ReadTree(HWND tree) {

@@ -40,11 +40,7 @@ bool Exists(const std::wstring& path) { return GetFileAttributesW(Long(path).c_s
 
 constexpr wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
-struct Hive {
-    std::string name;
-    HKEY root;
-    REGSAM view;
-};
+struct Hive { std::string name; HKEY root; REGSAM view; };
 
 Hive HiveOf(const std::string& name) {
     if (name == "HKLM") return {name, HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY};  // the products' view, the program's
