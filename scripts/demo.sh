@@ -27,11 +27,15 @@ if [ -n "${DISPLAY:-}" ]; then
 else
     export DISPLAY=$(cat "$demo/display")
     "$root/scripts/wine-env.sh" run "$demo" "$exe" >"$demo/run.log" 2>&1 &
-    # Answers the disclaimer, then lets the window fill its tree.
-    window() { xdotool search --name "$1" 2>/dev/null | head -1; }
-    for _ in $(seq 60); do [ -n "$(window '^Clearstrand$')" ] && break; sleep 0.5; done
-    xdotool key --window "$(window '^Clearstrand$')" Return
-    for _ in $(seq 60); do [ -n "$(window '^Clearstrand Utility$')" ] && break; sleep 0.5; done
+    # Answers the disclaimer once it is on screen, then lets the window fill
+    # its tree. A box that is still being mapped may refuse the key: again.
+    window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true; }
+    for _ in $(seq 120); do
+        [ -n "$(window '^Clearstrand Utility$')" ] && break
+        box=$(window '^Clearstrand$')
+        [ -n "$box" ] && xdotool key --window "$box" Return 2>/dev/null || true
+        sleep 0.5
+    done
     main=$(window '^Clearstrand Utility$')
     if [ -z "$main" ]; then
         cat "$demo/run.log"
