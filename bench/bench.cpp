@@ -31,6 +31,7 @@
 #include "platform/windows/main_window.h"
 #include "platform/windows/win32_files.h"
 #include "platform/windows/wmi_management.h"
+#include "tools/program.h"
 
 namespace {
 
@@ -276,59 +277,6 @@ RemovalRow MeasureSubtreeDelete(BenchForm& bench, size_t keys, size_t runs) {
     return row;
 }
 
-// ---- Driving a program from outside ------------------------------------------------
-
-// A started program, ended when this goes if it still runs.
-class Process {
-public:
-    explicit Process(const std::wstring& commandLine) {
-        std::wstring command = commandLine;
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info{};
-        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-            throw std::runtime_error("cannot start " + Narrow(commandLine));
-        thread_.reset(info.hThread);
-        process_.reset(info.hProcess);
-        id_ = info.dwProcessId;
-    }
-    ~Process() {
-        if (WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) TerminateProcess(process_.get(), 99);
-    }
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-    DWORD Id() const { return id_; }
-    HANDLE Handle() const { return process_.get(); }
-    bool Ended(DWORD waitMs = 0) const { return WaitForSingleObject(process_.get(), waitMs) == WAIT_OBJECT_0; }
-    DWORD ExitCode() const {
-        DWORD code = 0;
-        GetExitCodeProcess(process_.get(), &code);
-        return code;
-    }
-
-private:
-    win32::UniqueKernelHandle process_, thread_;
-    DWORD id_ = 0;
-};
-
-DWORD RunToEnd(const std::wstring& commandLine) {
-    Process process(commandLine);
-    process.Ended(INFINITE);
-    return process.ExitCode();
-}
-
-// A visible top-level window of that process, class and title.
-HWND FindProcessWindow(DWORD pid, const wchar_t* className, const wchar_t* title) {
-    for (HWND hwnd = FindWindowExW(nullptr, nullptr, className, title); hwnd;
-         hwnd = FindWindowExW(nullptr, hwnd, className, title)) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(hwnd, &owner);
-        if (owner == pid && IsWindowVisible(hwnd)) return hwnd;
-    }
-    return nullptr;
-}
-
 // ---- Start-up --------------------------------------------------------------------
 
 // Waits with a short step: the figure is in milliseconds.
@@ -350,10 +298,10 @@ struct StartupRun {
 
 StartupRun MeasureOneStartup(const std::wstring& exe) {
     const int64_t start = Ticks();
-    Process process(L"\"" + exe + L"\"");
+    driver::Process process(L"\"" + exe + L"\"");
     const DWORD pid = process.Id();
     HWND box = nullptr;
-    if (!WaitShort([&] { return (box = FindProcessWindow(pid, L"#32770", L"Clearstrand")) != nullptr; }, 30000))
+    if (!WaitShort([&] { return (box = driver::FindTopWindow(pid, L"#32770", L"Clearstrand")) != nullptr; }, 30000))
         throw std::runtime_error("the disclaimer did not come up");
     // The disclaimer was up from before it was seen to after it was answered;
     // taking out only the stretch between the two leaves the figure a little
@@ -363,7 +311,7 @@ StartupRun MeasureOneStartup(const std::wstring& exe) {
     const int64_t answered = Ticks();
 
     HWND window = nullptr;
-    if (!WaitShort([&] { return (window = FindProcessWindow(pid, win32::kWindowClass, nullptr)) != nullptr; }, 30000))
+    if (!WaitShort([&] { return (window = driver::FindTopWindow(pid, win32::kWindowClass)) != nullptr; }, 30000))
         throw std::runtime_error("the main window did not come up");
     HWND tree = GetDlgItem(window, win32::kTreeView1Id);
     HWND status = GetDlgItem(window, win32::kStatusBar1Id);
@@ -384,7 +332,7 @@ StartupRun MeasureOneStartup(const std::wstring& exe) {
     if (!GetProcessMemoryInfo(process.Handle(), &memory, sizeof(memory))) memory.PeakWorkingSetSize = 0;
 
     PostMessageW(GetDlgItem(window, win32::kCommand3Id), BM_CLICK, 0, 0);
-    if (!process.Ended(10000)) throw std::runtime_error("Cancel did not end the program");
+    if (!process.WaitForExit(std::chrono::seconds(10))) throw std::runtime_error("Cancel did not end the program");
     return {TicksToMs(readyAt - start) - TicksToMs(answered - seen), TicksToMs(answered - seen),
             static_cast<double>(memory.PeakWorkingSetSize) / (1024.0 * 1024.0)};
 }
@@ -415,7 +363,7 @@ int RunProbe() {
                     nullptr);
     auto management = win32::MakeWmiManagementService();
     std::vector<std::u16string> names;
-    management->GetRegistryProvider(u"winmgmts:{impersonationLevel=Impersonate}!\\\\.\\root\\default:StdRegProv")
+    management->GetRegistryProvider(std::u16string(kRegistryMoniker))
         ->EnumKey(kHiveCurrentUser, u"SOFTWARE", names);
     CountInstalledProducts();
     ShowWindow(hwnd, SW_SHOW);
@@ -425,16 +373,16 @@ int RunProbe() {
 }
 
 double MeasureBaselineWorkingSet(const std::wstring& self) {
-    Process process(L"\"" + self + L"\" --probe");
+    driver::Process process(L"\"" + self + L"\" --probe");
     HWND window = nullptr;
-    if (!WaitShort([&] { return (window = FindProcessWindow(process.Id(), kProbeClass, nullptr)) != nullptr; }, 30000))
+    if (!WaitShort([&] { return (window = driver::FindTopWindow(process.Id(), kProbeClass)) != nullptr; }, 30000))
         throw std::runtime_error("the baseline probe did not come up");
     Sleep(200);  // let it paint, as the program has by "Ready"
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof(memory);
     if (!GetProcessMemoryInfo(process.Handle(), &memory, sizeof(memory))) memory.PeakWorkingSetSize = 0;
     PostMessageW(window, WM_CLOSE, 0, 0);
-    process.Ended(10000);
+    process.WaitForExit(std::chrono::seconds(10));
     return static_cast<double>(memory.PeakWorkingSetSize) / (1024.0 * 1024.0);
 }
 
@@ -509,7 +457,7 @@ Results Run(const Options& options) {
         Log("installing " + std::to_string(sizes.products) + " products");
         for (size_t i = 1; i <= sizes.products; ++i) {
             const std::wstring msi = options.msiDir + L"\\" + ProductFile(i);
-            if (RunToEnd(L"msiexec /i \"" + msi + L"\" /qn") != 0)
+            if (driver::Run(L"msiexec /i \"" + msi + L"\" /qn") != 0)
                 throw std::runtime_error("msiexec could not install " + Narrow(msi));
         }
         Log("removal: no product of that name, M = " + std::to_string(CountInstalledProducts()));

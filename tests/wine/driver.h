@@ -1,90 +1,17 @@
 #pragma once
 
 // Driving a Windows program as a user does, from inside or outside its
-// process. Every wait pumps this thread's messages, so that in-process tests
-// can use it too.
+// process: its message boxes, buttons, tree and status bar.
 
 #include <windows.h>
 
 #include <commctrl.h>
 
-#include <chrono>
-#include <functional>
-#include <optional>
-#include <stdexcept>
-#include <string>
 #include <vector>
 
+#include "tools/program.h"
+
 namespace clearstrand::driver {
-
-using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-using Milliseconds = std::chrono::milliseconds;
-
-// A window's IsDialogMessage, for the messages the waits pump.
-inline std::function<bool(MSG&)> messageFilter;
-
-inline bool PumpUntil(const std::function<bool()>& done, Milliseconds timeout = 10s) {
-    const auto end = Clock::now() + timeout;
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT || (messageFilter && messageFilter(msg))) continue;
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        if (done()) return true;
-        if (Clock::now() >= end) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-}
-
-inline void PumpFor(Milliseconds duration) { PumpUntil([] { return false; }, duration); }
-
-// A started program, ended with this object if it still runs.
-class Process {
-public:
-    explicit Process(std::wstring commandLine) {
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_)) {
-            throw std::runtime_error("cannot start a program");
-        }
-        CloseHandle(info_.hThread);
-    }
-    ~Process() {
-        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info_.hProcess, 99);
-        WaitForSingleObject(info_.hProcess, 5000);
-        CloseHandle(info_.hProcess);
-    }
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-    DWORD Id() const { return info_.dwProcessId; }
-    std::optional<DWORD> WaitForExit(Milliseconds timeout = 10s) const {
-        if (!PumpUntil([&] { return WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0; }, timeout)) return std::nullopt;
-        DWORD code = 0;
-        GetExitCodeProcess(info_.hProcess, &code);
-        return code;
-    }
-
-private:
-    PROCESS_INFORMATION info_{};
-};
-
-// Runs a program to its end: the exit code.
-inline DWORD Run(const std::wstring& commandLine) { return Process(commandLine).WaitForExit(300s).value_or(99); }
-
-// A visible top-level window of the process.
-inline HWND FindTopWindow(DWORD pid, const wchar_t* className) {
-    for (HWND hwnd = FindWindowExW(nullptr, nullptr, className, nullptr); hwnd;
-         hwnd = FindWindowExW(nullptr, hwnd, className, nullptr)) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(hwnd, &owner);
-        if (owner == pid && IsWindowVisible(hwnd)) return hwnd;
-    }
-    return nullptr;
-}
 
 inline std::wstring WindowText(HWND hwnd) {
     std::wstring text(8192, L'\0');  // WM_GETTEXT crosses processes by itself
