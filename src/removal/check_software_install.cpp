@@ -16,7 +16,6 @@ bool IsUninstalled(int32_t code) {
     return code == 0 || code == kSuccessRebootRequired || code == kSuccessRebootInitiated;
 }
 
-
 }  // namespace
 
 void Form1::CheckSoftwareInstall(std::u16string strArg) {

@@ -198,7 +198,7 @@ public:
     // products' names, as the test packages' codes do.
     std::string Msi(const std::string& name, const std::string& version, const std::string& folder,
                     const std::optional<std::string>& location) override {
-        const std::string entry = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{" + name + "}";
+        const std::string entry = std::string(kUninstall) + "\\{" + name + "}";
         const std::string home = Macro("pf86", "") + "\\" + folder;
         Value("HKLM", entry, "DisplayName", name, false);
         Value("HKLM", entry, "DisplayVersion", version, false);

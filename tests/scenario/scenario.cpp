@@ -87,8 +87,6 @@ bool Covers(const std::pair<std::string, std::string>& gone, const std::string& 
     return std::any_of(lines->second.begin(), lines->second.end(), [&](auto& as) { return PathCovers(line, as, what, kind != "file"); });
 }
 
-constexpr char kUninstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
 }  // namespace
 
 std::vector<Case> Load(const std::string& path) {
@@ -216,7 +214,7 @@ void Player::Seed(const Step& s) {
         const bool dword = f.at(2).rfind('#', 0) == 0;
         Value(hive, path, f.at(1), f.at(2).substr(dword), dword);
     } else if (s.verb == "entry") {
-        const std::string key = kUninstall + f.at(0);
+        const std::string key = std::string(kUninstall) + "\\" + f.at(0);
         Key("HKLM", key);
         const char* names[] = {"DisplayName", "DisplayVersion", "InstallLocation"};
         for (size_t i = 1; i < f.size() && i < 4; ++i) {

@@ -41,6 +41,9 @@ struct Case {
     std::vector<Step> steps;
 };
 
+// Where the uninstall entries are, in HKLM's 32-bit view.
+inline constexpr char kUninstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
 // Every case of every .txt file in a folder, or of one file.
 std::vector<Case> Load(const std::string& path);
 // A test named after the case, in `suite`, that hands the case to `play`.

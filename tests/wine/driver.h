@@ -9,17 +9,12 @@
 
 #include <vector>
 
+#include "platform/windows/label.h"
 #include "tools/program.h"
 
 namespace clearstrand::driver {
 
-inline std::wstring WindowText(HWND hwnd) {
-    std::wstring text(8192, L'\0');  // WM_GETTEXT crosses processes by itself
-    text.resize(static_cast<size_t>(std::max(0, GetWindowTextW(hwnd, text.data(), 8192))));
-    return text;
-}
-
-struct Box { HWND hwnd; std::wstring title, text; HICON icon; };  // icon: the one it shows, if any
+struct Box { HWND hwnd; std::u16string title, text; HICON icon; };  // icon: the one it shows, if any
 
 inline std::optional<Box> FindMessageBox(DWORD pid) {
     HWND box = FindTopWindow(pid, L"#32770");
@@ -28,7 +23,7 @@ inline std::optional<Box> FindMessageBox(DWORD pid) {
     for (HWND c = GetWindow(box, GW_CHILD); c && !icon; c = GetWindow(c, GW_HWNDNEXT)) {
         if ((GetWindowLongPtrW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) icon = reinterpret_cast<HICON>(SendMessageW(c, STM_GETICON, 0, 0));
     }
-    return Box{box, WindowText(box), WindowText(GetDlgItem(box, 0xFFFF)), icon};  // the prompt's id
+    return Box{box, win32::WindowText(box), win32::WindowText(GetDlgItem(box, 0xFFFF)), icon};  // the prompt's id
 }
 
 inline void PressOk(HWND box) {

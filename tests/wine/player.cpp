@@ -38,7 +38,6 @@ std::string U(const std::wstring& text) { return ToUtf8(FromWide(text)); }
 std::wstring Long(const std::wstring& path) { return L"\\\\?\\" + path; }  // past 260 characters, names as given
 bool Exists(const std::wstring& path) { return GetFileAttributesW(Long(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-constexpr wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 struct Hive { std::string name; HKEY root; REGSAM view; };
 
@@ -193,7 +192,7 @@ protected:
         if (drv::Run(L"msiexec /i \"" + g_msis + L"\\" + W(file) + L".msi\" /qn")) throw std::runtime_error("cannot install " + name);
         files_.push_back(W(Macro("pf86", "") + "\\" + folder));  // and what the user adds there
         std::string entry;
-        for (const auto& [code, product] : Products()) entry = product == W(name) ? U(kUninstall) + "\\" + U(code) : entry;
+        for (const auto& [code, product] : Products()) entry = product == W(name) ? kUninstall + ("\\" + U(code)) : entry;
         if (location) Value("HKLM", entry, "InstallLocation", *location, false);
         return entry;
     }
@@ -288,7 +287,7 @@ protected:
         if (program_->WaitForExit(0ms)) return {"ended"};
         std::string buttons, panels = "panels:";
         for (int id : {kCommand1Id, kCommand2Id, kCommand3Id}) {
-            buttons += (buttons.empty() ? "" : ", ") + U(drv::WindowText(Control(id))) + (IsWindowEnabled(Control(id)) ? " on" : " off");
+            buttons += (buttons.empty() ? "" : ", ") + ToUtf8(WindowText(Control(id))) + (IsWindowEnabled(Control(id)) ? " on" : " off");
         }
         const HWND bar = Control(kStatusBar1Id);
         RECT client{};
@@ -299,7 +298,7 @@ protected:
             const bool spring = edges.at(i) < 0 || edges.at(i) >= client.right;
             panels += std::string(flat ? " flat" : " inset") + (spring ? " spring" : " fixed") + " \"" + U(drv::StatusText(bar, i)) + "\"";
         }
-        return {buttons, panels, "label: " + Render(U(drv::WindowText(Control(kLabel2Id))))};
+        return {buttons, panels, "label: " + Render(ToUtf8(WindowText(Control(kLabel2Id))))};
     }
     std::vector<std::string> Describe() override {
         std::vector<std::string> lines;
@@ -312,7 +311,7 @@ protected:
                     DumpKey(hive, L"SOFTWARE\\" + name, lines);
             }
             RegCloseKey(software);
-            DumpKey(hive, kUninstall, lines);
+            DumpKey(hive, W(kUninstall), lines);
         }
         for (const auto& root : roots64_) DumpKey(HiveOf("HKLM64"), root, lines);
         for (const auto& [code, name] : Products()) lines.push_back("product " + U(name));
@@ -332,8 +331,8 @@ private:
         if (!box) return false;
         // The disclaimer comes while the window is still hidden.
         if (boxes.empty() && drv::FindTopWindow(program_->Id(), kWindowClass)) ADD_FAILURE() << "window before disclaimer";
-        boxes.push_back((box->title == L"Clearstrand" ? "" : "[" + U(box->title) + "] ") + (box->icon ? "[!] " : "") +
-                        Render(U(box->text)));
+        boxes.push_back((box->title == u"Clearstrand" ? "" : "[" + ToUtf8(box->title) + "] ") + (box->icon ? "[!] " : "") +
+                        Render(ToUtf8(box->text)));
         drv::PressOk(box->hwnd);
         return true;
     }

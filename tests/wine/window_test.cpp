@@ -108,7 +108,7 @@ TEST_F(Window, AnErrorNoHandlerCatchesEndsTheProgramWithItsReport) {
     SendMessageW(window.Hwnd(), WM_COMMAND, MAKEWPARAM(kCommand2Id, BN_CLICKED), 0);
     EXPECT_EQ(clicks, std::vector{WindowButton::Refresh}) << "a handler ran after the failure";
     const drv::Box report = Show([&] { ShowErrorReport(nullptr, *window.Failure()); });
-    EXPECT_EQ(report.title + L": " + report.text, L"Clearstrand: Access denied.");
+    EXPECT_EQ(ToUtf8(report.title + u": " + report.text), "Clearstrand: Access denied.");
     EXPECT_EQ(report.icon, LoadIconW(nullptr, IDI_ERROR));
 }
 
