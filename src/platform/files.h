@@ -47,13 +47,21 @@ public:
     virtual std::unique_ptr<Folder> GetFolder(const std::u16string& path) = 0;
 };
 
-// Folders that a program-folder erase must never take: the Windows folder
-// with everything inside it, and the well-known shell folders (Program Files
-// in both views and their Common Files, ProgramData, Users, the user's
-// profile, Desktop and Documents) with everything that holds them.
+// The folders a program-folder erase must never take, as the system names
+// them; the rule compares them where they really are.
 struct ProtectedFolders {
+    // Refused with everything inside it and everything that holds it.
     std::u16string windows;
+    // Every well-known folder of the shell that has a path here, for this
+    // user and the machine, and the folder holding the profiles: refused
+    // when the folder is or holds one of them.
     std::vector<std::u16string> shell;
+    // Every profile the machine lists: refused as the shell's folders are,
+    // and with everything inside it too, but for `profile`, the current
+    // user's own, where per-user programs live. Another user's well-known
+    // folders cannot be told from here.
+    std::vector<std::u16string> profiles;
+    std::u16string profile;
 };
 
 // Creates a new file-system object; each erase makes its own.
@@ -62,10 +70,13 @@ public:
     virtual ~FileService() = default;
 
     virtual std::unique_ptr<FileSystem> CreateFileSystem() = 0;
+    // Raises PlatformError when the folders cannot be had at all; a folder
+    // the system gives no path for is simply not listed.
     virtual ProtectedFolders GetProtectedFolders() = 0;
     // Where the folder at `path` really is: one text for every way to reach
     // it (short names, letter case, links), for comparing folders; nullopt
-    // when no folder is there.
+    // when no folder is there. Raises PlatformError when a folder is there
+    // that cannot be placed.
     virtual std::optional<std::u16string> FinalPath(const std::u16string& path) = 0;
 };
 

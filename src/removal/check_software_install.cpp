@@ -42,10 +42,14 @@ void Form1::CheckSoftwareInstall(std::u16string strArg) {
         if (installLocation.empty()) continue;
 
         statusPanel->SetText(u"Deleting " + installLocation);
-        if (IsSafeToErase(installLocation, services.files)) {
+        // A refused folder is named alone: nothing failed. One that could not
+        // be checked is named with the system's reason.
+        std::u16string reason;
+        if (IsSafeToErase(installLocation, services.files, &reason)) {
             EraseFolder(installLocation);
         } else {
-            services.shell.MsgBox(u"Failed to delete " + installLocation, kMsgBoxOkOnly, std::nullopt);
+            services.shell.MsgBox(u"Failed to delete " + installLocation + (reason.empty() ? u"" : u"\r" + reason),
+                                  kMsgBoxOkOnly, std::nullopt);
         }
     }
 }

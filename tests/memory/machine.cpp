@@ -165,29 +165,45 @@ class Files final : public FileService, public FileSystem {
 public:
     explicit Files(Machine& m) : m_(m) {}
     std::unique_ptr<FileSystem> CreateFileSystem() override { return std::make_unique<Files>(m_); }
-    ProtectedFolders GetProtectedFolders() override { return {kWindows, {std::begin(kShell), std::end(kShell)}}; }
+    ProtectedFolders GetProtectedFolders() override {
+        m_.Call("GetProtectedFolders");
+        ProtectedFolders folders{kWindows, {std::begin(kShell), std::end(kShell)}, {}, kProfiles[0]};
+        folders.profiles.assign(std::begin(kProfiles), std::end(kProfiles));
+        return folders;
+    }
     std::optional<std::u16string> FinalPath(const std::u16string& path) override {
-        const Machine::Entry* entry = m_.Resolve(path, true);
-        return entry && entry->folder ? std::optional(entry->path) : std::nullopt;
+        if (auto code = m_.Call("FinalPath " + ToUtf8(path))) throw PlatformError(*code, u"Call failed.", path);
+        return Place(path);
     }
     bool FolderExists(const std::u16string& path) override {
         m_.Call("FolderExists " + ToUtf8(path));
-        return FinalPath(path).has_value();
+        return Place(path).has_value();
     }
     std::unique_ptr<Folder> GetFolder(const std::u16string& path) override {
         m_.Call("GetFolder " + ToUtf8(path));
-        if (!FinalPath(path)) throw PlatformError(3, u"Path not found.", path);
+        if (!Place(path)) throw PlatformError(3, u"Path not found.", path);
         const auto [holder, name] = paths::Split(path);
         return std::make_unique<Entry>(m_, m_.Resolve(holder, true)->path + u"\\" + name, true);
     }
     // Kept below a folder of its own, which it makes unsafe too.
     static constexpr const char16_t* kWindows = u"C:\\OS\\windows";
+    // A few of the shell's well-known folders, as a machine lists them.
     static constexpr const char16_t* kShell[] = {
         u"C:\\Program Files", u"C:\\Program Files (x86)", u"C:\\Program Files\\Common Files",
-        u"C:\\Program Files (x86)\\Common Files", u"C:\\ProgramData", u"C:\\users", u"C:\\users\\user",
-        u"C:\\users\\user\\Desktop", u"C:\\users\\user\\Documents"};
+        u"C:\\Program Files (x86)\\Common Files", u"C:\\ProgramData", u"C:\\ProgramData\\Microsoft\\Windows\\Start Menu",
+        u"C:\\users", u"C:\\users\\Public", u"C:\\users\\Public\\Documents", u"C:\\users\\user\\Desktop",
+        u"C:\\users\\user\\Documents", u"C:\\users\\user\\Downloads", u"C:\\users\\user\\Pictures",
+        u"C:\\users\\user\\Favorites",
+        u"C:\\users\\user\\AppData\\Roaming", u"C:\\users\\user\\AppData\\Local", u"C:\\users\\user\\AppData\\LocalLow"};
+    // The current user's first.
+    static constexpr const char16_t* kProfiles[] = {u"C:\\users\\user", u"C:\\users\\other", u"C:\\users\\Public"};
 
 private:
+    std::optional<std::u16string> Place(const std::u16string& path) {
+        const Machine::Entry* entry = m_.Resolve(path, true);
+        return entry && entry->folder ? std::optional(entry->path) : std::nullopt;
+    }
+
     Machine& m_;
 };
 
@@ -206,6 +222,7 @@ Machine::Machine() : management_(std::make_unique<Management>(*this)), files_(st
     // The system's folders, with the short names Wine gives them.
     AddEntry(Files::kWindows, true);
     for (const char16_t* folder : Files::kShell) AddEntry(folder, true);
+    for (const char16_t* folder : Files::kProfiles) AddEntry(folder, true);
     disk.at(Upper(u"C:\\Program Files")).alias = u"PROG~FBU";
     disk.at(Upper(u"C:\\Program Files (x86)")).alias = u"PROG~5P2";
     disk.at(Upper(u"C:\\users\\user\\Documents")).alias = u"DOCU~OWL";

@@ -215,6 +215,7 @@ public:
     std::string Macro(const std::string& name, const std::string& argument) override {
         if (name == "windows") return "C:\\OS\\windows";
         if (name == "documents") return "C:\\users\\user\\Documents";
+        if (name == "profile") return "C:\\users\\user";
         if (name == "pf86") return "C:\\Program Files (x86)";
         if (name == "outside") return "Z:\\outside";  // beyond the machine's own drive
         if (name == "short") return ToUtf8(machine.ShortPath(FromUtf8(argument)));

@@ -226,6 +226,7 @@ protected:
     std::string Macro(const std::string& name, const std::string& argument) override {
         if (name == "windows") return U(ShellFolder(CSIDL_WINDOWS));
         if (name == "documents") return U(ShellFolder(CSIDL_PERSONAL));
+        if (name == "profile") return U(ShellFolder(CSIDL_PROFILE));
         if (name == "pf86") return U(ShellFolder(CSIDL_PROGRAM_FILESX86));
         wchar_t buffer[MAX_PATH] = {};
         if (name == "short" && GetShortPathNameW(W(argument).c_str(), buffer, MAX_PATH)) return U(buffer);
@@ -363,6 +364,13 @@ int main(int argc, char** argv) {
     g_exe = WindowsPath(W(argv[1]));
     g_msis = WindowsPath(W(argv[2]));
     for (const Case& c : Load(U(WindowsPath(W(argv[3]))))) Register("Real", c, [](const Case& c) { WinePlayer().Play(c); });
+    // Wine links these profile folders to the Linux home, one target for all:
+    // as real folders they are what a Windows machine has, each its own.
+    std::vector<std::wstring> own;
+    for (int csidl : {CSIDL_MYPICTURES, CSIDL_MYMUSIC, CSIDL_MYVIDEO}) own.push_back(ShellFolder(csidl));
+    own.push_back(ShellFolder(CSIDL_PROFILE) + L"\\Downloads");
+    RunUnix("rm -f", own, [&] { return std::none_of(own.begin(), own.end(), Exists); });
+    RunUnix("mkdir", own, [&] { return std::all_of(own.begin(), own.end(), Exists); });
     // The program runs its services on an apartment thread; so do the window's tests.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};

@@ -55,13 +55,18 @@ struct LocalMemoryCloser {
     static wchar_t* Invalid() noexcept { return nullptr; }
     static void Close(wchar_t* memory) noexcept { LocalFree(memory); }
 };
-struct CoTaskMemCloser {
-    static wchar_t* Invalid() noexcept { return nullptr; }
-    static void Close(wchar_t* text) noexcept { CoTaskMemFree(text); }
+template <typename T>
+struct CoTaskMemCloserOf {
+    static T* Invalid() noexcept { return nullptr; }
+    static void Close(T* memory) noexcept { CoTaskMemFree(memory); }
 };
 struct GdiObjectCloser {
     static HGDIOBJ Invalid() noexcept { return nullptr; }
     static void Close(HGDIOBJ object) noexcept { DeleteObject(object); }
+};
+struct RegKeyCloser {
+    static HKEY Invalid() noexcept { return nullptr; }
+    static void Close(HKEY key) noexcept { RegCloseKey(key); }
 };
 struct IconCloser {
     static HICON Invalid() noexcept { return nullptr; }
@@ -70,10 +75,11 @@ struct IconCloser {
 
 using UniqueFindHandle = UniqueHandle<HANDLE, FindCloser>;
 using UniqueFileHandle = UniqueHandle<HANDLE, FileCloser>;            // CreateFileW
-using UniqueCoTaskString = UniqueHandle<wchar_t*, CoTaskMemCloser>;
+using UniqueCoTaskString = UniqueHandle<wchar_t*, CoTaskMemCloserOf<wchar_t>>;
 using UniqueLocalMemory = UniqueHandle<wchar_t*, LocalMemoryCloser>;  // FormatMessageW's buffer
 using UniqueGdiObject = UniqueHandle<HGDIOBJ, GdiObjectCloser>;
 using UniqueIcon = UniqueHandle<HICON, IconCloser>;
+using UniqueRegKey = UniqueHandle<HKEY, RegKeyCloser>;
 
 // A window's device context, released with the window it came from.
 class WindowDc {

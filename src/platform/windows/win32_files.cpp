@@ -1,8 +1,6 @@
 #include "platform/windows/win32_files.h"
 
 #include <windows.h>
-#include <knownfolders.h>
-#include <shlobj.h>
 
 #include <cstddef>
 #include <optional>
@@ -11,6 +9,7 @@
 #include "platform/errors.h"
 #include "platform/paths.h"
 #include "platform/windows/handles.h"
+#include "platform/windows/protected_folders.h"
 #include "platform/windows/win32_errors.h"
 #include "platform/windows/wide_strings.h"
 
@@ -205,28 +204,11 @@ public:
     }
 };
 
-std::wstring KnownFolder(REFKNOWNFOLDERID id) {
-    UniqueCoTaskString path;
-    if (FAILED(SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, path.put())) || !path) return {};
-    return path.get();
-}
-
 class Win32FileService final : public FileService {
 public:
     std::unique_ptr<FileSystem> CreateFileSystem() override { return std::make_unique<Win32FileSystem>(); }
 
-    ProtectedFolders GetProtectedFolders() override {
-        ProtectedFolders folders;
-        folders.windows = FromWide(KnownFolder(FOLDERID_Windows));
-        for (REFKNOWNFOLDERID id :
-             {FOLDERID_ProgramFiles, FOLDERID_ProgramFilesX86, FOLDERID_ProgramFilesCommon, FOLDERID_ProgramFilesCommonX86,
-              FOLDERID_ProgramData, FOLDERID_UserProfiles, FOLDERID_Profile, FOLDERID_Desktop, FOLDERID_Documents}) {
-            // A folder this machine lacks (no 32-bit view) is simply not listed.
-            const std::wstring path = KnownFolder(id);
-            if (!path.empty()) folders.shell.push_back(FromWide(path));
-        }
-        return folders;
-    }
+    ProtectedFolders GetProtectedFolders() override { return ReadProtectedFolders(); }
 
     // Through every link, to where the folder really is.
     std::optional<std::u16string> FinalPath(const std::u16string& path) override {

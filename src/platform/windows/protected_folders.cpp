@@ -1,0 +1,87 @@
+#include "platform/windows/protected_folders.h"
+
+#include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/windows/com_values.h"
+#include "platform/windows/handles.h"
+#include "platform/windows/win32_errors.h"
+#include "platform/windows/wide_strings.h"
+
+namespace clearstrand::win32 {
+
+namespace {
+
+// A known folder's path for the current user; empty when it has none here.
+std::u16string PathOf(REFKNOWNFOLDERID id) {
+    UniqueCoTaskString path;
+    if (FAILED(SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, path.put())) || !path) return {};
+    return FromWide(path.get());
+}
+
+// Every folder the shell knows by an id, not a list written here: about half
+// of them give no path on a given machine, and they are not folders there.
+std::vector<std::u16string> KnownFolders() {
+    ComInit com;
+    ComPtr<IKnownFolderManager> manager;
+    ThrowIfFailed(CoCreateInstance(CLSID_KnownFolderManager, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&manager)));
+    KNOWNFOLDERID* ids = nullptr;
+    UINT count = 0;
+    ThrowIfFailed(manager->GetFolderIds(&ids, &count));
+    const UniqueHandle<KNOWNFOLDERID*, CoTaskMemCloserOf<KNOWNFOLDERID>> owner(ids);
+    std::vector<std::u16string> folders;
+    for (UINT i = 0; i < count; ++i) {
+        ComPtr<IKnownFolder> folder;
+        UniqueCoTaskString path;
+        if (SUCCEEDED(manager->GetFolder(ids[i], &folder)) && SUCCEEDED(folder->GetPath(KF_FLAG_DEFAULT, path.put())) &&
+            path && *path.get()) {
+            folders.push_back(FromWide(path.get()));
+        }
+    }
+    return folders;
+}
+
+// A string value, its variables expanded; empty when the key has none.
+std::u16string ReadPath(HKEY key, const wchar_t* subKey, const wchar_t* name) {
+    DWORD size = 0;
+    if (RegGetValueW(key, subKey, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS)
+        return {};
+    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    if (RegGetValueW(key, subKey, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr, value.data(), &size) != ERROR_SUCCESS)
+        return {};
+    value.resize(wcsnlen(value.c_str(), value.size()));
+    return FromWide(value);
+}
+
+}  // namespace
+
+ProtectedFolders ReadProtectedFolders() {
+    ProtectedFolders folders;
+    folders.windows = PathOf(FOLDERID_Windows);
+    folders.shell = KnownFolders();
+    folders.profile = PathOf(FOLDERID_Profile);
+
+    // Every profile the machine lists, whoever's, and the folder holding them.
+    UniqueRegKey list;
+    const LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
+                                         0, KEY_READ | KEY_WOW64_64KEY, list.put());
+    if (opened != ERROR_SUCCESS) ThrowError(static_cast<uint32_t>(opened));
+    if (auto root = ReadPath(list.get(), nullptr, L"ProfilesDirectory"); !root.empty()) folders.shell.push_back(root);
+    for (const wchar_t* shared : {L"Default", L"Public"}) {
+        if (auto profile = ReadPath(list.get(), nullptr, shared); !profile.empty()) folders.profiles.push_back(profile);
+    }
+    wchar_t sid[256];
+    for (DWORD i = 0, length = 256; RegEnumKeyExW(list.get(), i, sid, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, length = 256) {
+        if (auto profile = ReadPath(list.get(), sid, L"ProfileImagePath"); !profile.empty()) folders.profiles.push_back(profile);
+    }
+    return folders;
+}
+
+}  // namespace clearstrand::win32
