@@ -55,6 +55,19 @@ std::pair<std::string, std::string> Word(const std::string& text);
 // Text as the scenarios write it: a carriage return as " | ", a line feed as "\n".
 std::string Render(const std::string& text);
 
+// A message box as the user sees it: "[title] " unless the title is the
+// program's or none, "[!] " when it shows an icon, then the text.
+std::string ShownBox(const std::string& title, bool icon, const std::string& text);
+
+// The window as "window" compares it: the buttons, the status panels and the
+// instruction text.
+struct ShownPanel {
+    bool flat, spring;
+    std::string text;
+};
+std::vector<std::string> ShownWindow(const std::vector<std::pair<std::string, bool>>& buttons,
+                                     const std::vector<ShownPanel>& panels, const std::string& label);
+
 // A node of the tree as the user sees it, in display order.
 struct Shown {
     int depth;
