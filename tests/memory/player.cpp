@@ -406,10 +406,11 @@ void PlayFaults(const Case& c) {
                 ++cleanCount;
                 const size_t at = clean.boxCalls[b];
                 const std::string before = calls[at - 1];
+                // Made during the removal, as often as before that box.
                 const auto made = [&](const std::vector<std::string>& log, size_t end) {
-                    return std::count(log.begin(), log.begin() + static_cast<long>(end), before);
+                    return std::count(log.begin() + static_cast<long>(clean.startAt), log.begin() + static_cast<long>(end), before);
                 };
-                prevented += made(run.machine.calls, run.machine.calls.size()) < made(calls, at);
+                prevented += made(run.machine.calls, std::max(run.lastClearAt, clean.startAt)) < made(calls, at);
             }
             const long runCount = std::count_if(run.boxes.begin(), run.boxes.end(), named);
             const bool own = first && runCount >= cleanCount - prevented + (already ? 0 : 1);
