@@ -21,6 +21,8 @@ struct HivePlace {
     const char16_t* statusPrefix;
 };
 
+constexpr int32_t kNotFound = 2;
+
 constexpr std::array<HivePlace, 2> kHives{{
     {kHiveLocalMachine, u"Deleting HKEY_LOCAL_MACHINE\\"},
     {kHiveCurrentUser, u"Deleting HKEY_CURRENT_USER\\"},
@@ -31,29 +33,32 @@ constexpr std::array<HivePlace, 2> kHives{{
 void Form1::CheckRegistryKey(std::u16string str) {
     const auto provider = services.management.GetRegistryProvider(std::u16string(kRegistryMoniker));
 
+    const auto failed = [&] { services.shell.MsgBox(u"Failed to delete " + str, kMsgBoxOkOnly, std::nullopt); };
     const auto deleteAt = [&](const HivePlace& place, const std::u16string& parent) {
         statusPanel->SetText(place.statusPrefix + parent + u"\\" + str);
         resultCode = DeleteRegistryKey(place.hive, parent + u"\\" + str);
-        if (resultCode != 0) {
-            services.shell.MsgBox(u"Failed to delete " + str, kMsgBoxOkOnly, std::nullopt);
-        }
+        if (resultCode != 0) failed();
+    };
+    // A listing that fails may hide the key, which then stays: that is a
+    // failed deletion too. A missing key or one without subkeys hides nothing.
+    const auto list = [&](int32_t hive, const std::u16string& path) {
+        std::vector<std::u16string> names;
+        resultCode = provider->EnumKey(hive, path, names);
+        if (resultCode != 0 && resultCode != kNotFound) failed();
+        return names;
     };
 
     const std::u16string software(catalog::kSoftwareRoot);
     for (const auto& place : kHives) {
         // Listed once, before anything in this hive is deleted.
-        std::vector<std::u16string> names;
-        resultCode = provider->EnumKey(place.hive, software, names);
-        for (const auto& name : names) {
+        for (const auto& name : list(place.hive, software)) {
             // An exact match comes first: a key named like a container is
             // deleted whole rather than searched.
             if (name == str) {
                 deleteAt(place, software);
             } else if (const catalog::ReleaseFamily* family = catalog::FamilyByTrigger(name)) {
                 const std::u16string container(family->container);
-                std::vector<std::u16string> children;
-                resultCode = provider->EnumKey(place.hive, container, children);
-                for (const auto& child : children) {
+                for (const auto& child : list(place.hive, container)) {
                     if (child == str) deleteAt(place, container);
                 }
             }

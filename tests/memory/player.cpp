@@ -1,7 +1,8 @@
 // Plays every scenario against Form1 over the in-memory machine and
 // controls that log what the form does to them, run as the window runtime
-// runs it; then replays the cases marked "faults" once for every platform
-// call, with that call failing, and checks what must hold whatever fails.
+// runs it; then replays every case that presses Start once for every
+// platform call, with that call failing, and checks what must hold whatever
+// fails.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 
 #include "app/form1.h"
 #include "memory/machine.h"
+#include "platform/paths.h"
 #include "removal/folder_safety.h"
 #include "scenario/scenario.h"
 
@@ -22,8 +24,9 @@ using Lines = std::vector<std::string>;
 std::string Render(const std::u16string& text) { return scenario::Render(ToUtf8(text)); }
 
 struct Node final : TreeNode {
-    Node(std::u16string_view key, std::u16string_view text, Node* parent) : key(key), text(text), parent(parent) {}
-    std::u16string Key() const override { return key; }
+    Node(std::u16string_view key, std::u16string_view text, Node* parent, std::u16string& read)
+        : key(key), text(text), parent(parent), read(read) {}
+    std::u16string Key() const override { return read = key; }
     std::u16string Text() const override { return text; }
     bool Checked() const override { return checked; }
     void SetChecked(bool value) override { checked = value; }
@@ -42,6 +45,7 @@ struct Node final : TreeNode {
 
     std::u16string key, text;
     Node* parent;
+    std::u16string& read;
     std::vector<Node*> children;
     bool checked = false, expanded = false, bold = false;
 };
@@ -49,6 +53,7 @@ struct Node final : TreeNode {
 class MemoryTree final : public TreeView, private TreeNodes {
 public:
     explicit MemoryTree(std::function<void()> cleared) : cleared_(std::move(cleared)) {}
+    std::u16string lastKey;  // the key the form read last, which the removal reads before each operation
     TreeNodes& Nodes() override { return *this; }
     void SetNodeCheckHandler(std::function<void(TreeNode&)> handler) override { handler_ = std::move(handler); }
 
@@ -78,7 +83,7 @@ private:
     TreeNode& Insert(Node* parent, std::u16string_view key, std::u16string_view text) {
         if (std::any_of(nodes_.begin(), nodes_.end(), [&](auto& node) { return node->key == key; }))
             throw PlatformError(kErrKeyNotUnique, u"Key is not unique in collection");
-        nodes_.push_back(std::make_unique<Node>(key, text, parent));
+        nodes_.push_back(std::make_unique<Node>(key, text, parent, lastKey));
         if (parent) parent->children.push_back(nodes_.back().get());
         return *nodes_.back();
     }
@@ -163,9 +168,14 @@ public:
         machine.fault = [this, failAt, raise](const std::string& call) -> std::optional<int32_t> {
             log.push_back(call);
             const auto named = failing_.find(call);
-            const bool failing = ++calls_ == failAt || named != failing_.end();
-            const std::optional<int32_t> code = named != failing_.end() ? named->second : raise ? std::nullopt : std::optional(5);
-            if (failing && !code) throw PlatformError(-2147467259, u"Call failed.");
+            const bool injected = ++calls_ == failAt;
+            const bool failing = injected || named != failing_.end();
+            if (injected) Note();
+            const std::optional<int32_t> code = !injected ? named->second : raise ? std::nullopt : std::optional(5);
+            // A call about a file or folder names it, as the real service's failures do.
+            const std::string arg = Word(call).second;
+            const std::u16string path = paths::Parse(FromUtf8(arg)) ? FromUtf8(arg) : u"";
+            if (failing && !code) throw PlatformError(-2147467259, u"Call failed.", path);
             return failing ? code : std::nullopt;
         };
         tree_.SetNodeCheckHandler([this](TreeNode& node) { form_.TreeView1_NodeCheck(node); });
@@ -175,16 +185,19 @@ public:
     Lines log;                // the controls' events and the machine's calls, in order
     size_t lastClearAt = 0;   // calls made when the tree was last cleared, as a population does first
     size_t startAt = 0;       // calls made before Start was first pressed
-    size_t boxesAtStart = 0;
     bool ended = false;
+    std::vector<size_t> boxCalls;  // calls made when each box was shown
+    // At the failing call: the node key being removed, the status text, the
+    // folder it names and the machine.
+    std::u16string failedKey, failedStatus;
+    std::string failedFolder;
+    std::vector<std::string> atFailure;
 
     int32_t MsgBox(const std::u16string& prompt, int32_t buttons, const std::optional<std::u16string>& title) override {
         const std::string shown = title.value_or(u"") == u"" ? "-" : ToUtf8(*title);
         log.push_back("box " + std::to_string(buttons) + " " + shown + " " + Render(prompt));
-        // As the user sees it: "[title] " when the title is not the
-        // program's, "[!] " when it shows an icon.
-        boxes.push_back((shown == "-" || shown == "Clearstrand" ? "" : "[" + shown + "] ") +
-                        (buttons != kMsgBoxOkOnly ? "[!] " : "") + Render(prompt));
+        boxCalls.push_back(machine.calls.size());
+        boxes.push_back(ShownBox(ToUtf8(title.value_or(u"")), buttons != kMsgBoxOkOnly, ToUtf8(prompt)));
         return kMsgBoxResultOk;
     }
     void End() override { ended = true; }
@@ -230,7 +243,7 @@ public:
         // "fail raise CALL" or "fail code N CALL"
         if (s.verb == "fail" && mode == "raise") failing_[rest] = std::nullopt;
         else if (s.verb == "fail") failing_[Word(rest).second] = std::stoi(Word(rest).first);
-        return s.verb == "product" || s.verb == "fail" || s.verb == "faults";
+        return s.verb == "product" || s.verb == "fail";
     }
 
     void Open() override {
@@ -244,10 +257,7 @@ public:
         Run([&] { tree_.Toggle(FromUtf8(caption), to); });
     }
     void Press(const std::string& button) override {
-        if (button == "start" && startAt == 0) {
-            startAt = machine.calls.size();
-            boxesAtStart = boxes.size();
-        }
+        if (button == "start" && startAt == 0) startAt = machine.calls.size();
         logFrom_ = log.size();
         // A disabled button takes no click.
         if (button == "refresh" && refresh_.enabled) Run([&] { form_.Command1_Click(); });
@@ -268,15 +278,10 @@ public:
     }
     std::vector<std::string> Window() override {
         if (ended) return {"ended"};
-        std::string buttons, panels = "panels:";
-        for (const Button* b : {&refresh_, &start_, &cancel_}) {
-            buttons += (buttons.empty() ? "" : ", ") + b->name + (b->enabled ? " on" : " off");
-        }
-        for (const auto& p : bar_.panels) {
-            panels += std::string(p->bevel == kPanelNoBevel ? " flat" : " inset") +
-                      (p->autoSize == kPanelSpring ? " spring" : " fixed") + " \"" + ToUtf8(p->text) + "\"";
-        }
-        return {buttons, panels, "label: " + Render(label_.caption)};
+        std::vector<ShownPanel> panels;
+        for (const auto& p : bar_.panels) panels.push_back({p->bevel == kPanelNoBevel, p->autoSize == kPanelSpring, ToUtf8(p->text)});
+        return ShownWindow({{"Refresh", refresh_.enabled}, {"Start", start_.enabled}, {"Cancel", cancel_.enabled}}, panels,
+                           ToUtf8(label_.caption));
     }
     // What the last action did, in the log's words.
     std::optional<std::vector<std::string>> Log(const std::string& words) override {
@@ -304,6 +309,15 @@ private:
         }
     }
 
+    void Note() {
+        failedKey = tree_.lastKey;
+        failedStatus = bar_.panels.size() > 1 ? bar_.panels[1]->text : u"";
+        const std::u16string folder = failedStatus.substr(std::min<size_t>(failedStatus.size(), 9));  // "Deleting "
+        const memory::Machine::Entry* entry = machine.Resolve(folder, true);
+        failedFolder = entry ? ToUtf8(entry->path) : "";
+        atFailure = machine.Describe();
+    }
+
     size_t calls_ = 0;
     size_t logFrom_ = 0;
     std::map<std::string, std::optional<int32_t>> failing_;
@@ -314,20 +328,47 @@ private:
     Form1 form_;
 };
 
-// Whatever single call fails: nothing that was not ticked changes, what is
-// left unfinished is said, and a failure inside the removal still leaves the
-// window ready for the next.
+// What one failing call must leave: the box that names it, as the user
+// reads it, or, for `alone`, that box with nothing of the failure's reason.
+struct Failure {
+    std::string box;
+    bool alone;
+};
+
+// The calls that return a code; any other call can only raise.
+bool Coded(const std::string& verb) { return verb == "EnumKey" || verb == "GetStringValue" || verb == "DeleteKey" || verb == "UnInstall"; }
+// The calls the folder rule rests on: failing, they must refuse the folder.
+bool Safety(const std::string& verb) { return verb == "FinalPath" || verb == "GetProtectedFolders"; }
+
+// The box a failing call must show: a file call names its path, a registry
+// call the key it was removing, any other the product; the safety rule's
+// calls name the folder they were checking.
+Failure Expected(const MemoryPlayer& run, const std::string& call, bool raise) {
+    const auto [verb, arg] = Word(call);
+    const bool file = paths::Parse(FromUtf8(arg)).has_value();
+    const bool registry = verb == "EnumKey" || verb == "DeleteKey" || call.find("StdRegProv") != std::string::npos;
+    std::string subject = file ? arg : ToUtf8(run.failedKey);
+    if (Safety(verb)) subject = ToUtf8(run.failedStatus).substr(std::string("Deleting ").size());
+    const std::string prefix = file || registry || Safety(verb) ? "Failed to delete " : "Failed to uninstall ";
+    // Inside a key's recursive deletion a raised failure is skipped; the key
+    // then cannot go, which its code says.
+    return {prefix + subject + (raise ? " | Call failed." : ""), !raise || registry || Safety(verb)};
+}
+
+// Whatever single call fails, raised or as a code: nothing that was not
+// ticked changes, the failure is named in a box of its own, a folder the
+// safety rule could not check keeps all it holds, and the window is ready
+// for the next run.
 void PlayFaults(const Case& c) {
     MemoryPlayer clean;
     clean.Play(c, false);
-    ASSERT_GT(clean.startAt, 0u) << "a faults case must press Start";
     const auto& calls = clean.machine.calls;
-    // The calls that return a code; the others can only raise.
-    const std::set<std::string> coded{"EnumKey", "GetStringValue", "DeleteKey", "UnInstall"};
-    for (size_t k = 1; k <= calls.size(); ++k) {
+    // From Start on: a failing population before it shows another tree,
+    // whose own failures the discovery cases play.
+    for (size_t k = clean.startAt + 1; k <= calls.size(); ++k) {
         const std::string verb = Word(calls[k - 1]).first;
         for (bool raise : {true, false}) {
-            if (!raise && !coded.count(verb)) continue;
+            if (!raise && !Coded(verb)) continue;
             SCOPED_TRACE((raise ? "raise at call " : "code 5 at call ") + std::to_string(k) + ": " + calls[k - 1]);
             MemoryPlayer run(k, raise);
             run.Play(c, false);
@@ -337,26 +378,53 @@ void PlayFaults(const Case& c) {
                 unfinished = unfinished || tolerated;
                 if (!tolerated) ADD_FAILURE() << problem;
             }
-            if (k <= clean.startAt) continue;  // the open failed or built another tree
             const auto window = run.Window();
-            const bool ready = window.size() > 1 && window[1].find("\"Ready\"") != std::string::npos;
-            if (k > clean.lastClearAt) {  // in the final population
-                EXPECT_TRUE(ready || run.ended) << window.at(0);
+            if (k > clean.lastClearAt) {  // in the final population, which may end the program
+                EXPECT_TRUE(run.ended || window.at(1).find("\"Ready\"") != std::string::npos) << window.at(1);
                 continue;
             }
-            EXPECT_FALSE(run.ended) << "a failure inside the removal ended the program";
-            EXPECT_TRUE(ready && window.at(0) == "Refresh on, Start off, Cancel on") << window.at(0);
-            const auto& shown = run.boxes;
-            const bool anyBox = shown.size() > run.boxesAtStart;
-            const bool newBox = std::any_of(shown.begin() + static_cast<long>(run.boxesAtStart), shown.end(), [&](auto& box) {
-                return std::count(shown.begin(), shown.end(), box) > std::count(clean.boxes.begin(), clean.boxes.end(), box);
-            });
-            // A listing's code is never looked at, by design.
-            EXPECT_TRUE(!unfinished || verb == "EnumKey" || anyBox) << "left unfinished without a word";
-            // Failures inside a key's recursive deletion are skipped; the key
-            // above then cannot go, which is said.
-            const bool skipped = verb == "DeleteKey" || calls[k - 1] == "connect " + ToUtf8(kRegistryDeleteMoniker);
-            EXPECT_TRUE(!raise || verb == "EnumKey" || skipped || newBox) << "a raised failure went unreported";
+            EXPECT_EQ(window.at(0), "Refresh on, Start off, Cancel on");
+            EXPECT_NE(window.at(1).find("\"Ready\""), std::string::npos) << window.at(1);
+            // The first box after the failing call names it. It is a box of
+            // its own: the run shows it more often than the clean run, less
+            // those of the clean run that came after calls the failure
+            // prevented; when the clean run failed this very call, as often.
+            const Failure want = Expected(run, calls[k - 1], raise);
+            const std::string bare = want.box.substr(0, want.box.find(" | Call failed."));
+            const auto named = [&](const std::string& box) { return box == want.box || (want.alone && box == bare); };
+            const auto next = std::find_if(run.boxCalls.begin(), run.boxCalls.end(), [&](size_t at) { return at >= k; });
+            const bool first = next != run.boxCalls.end() && named(run.boxes[static_cast<size_t>(next - run.boxCalls.begin())]);
+            // Masked: the clean run shows that box next, after calls about
+            // the same subject alone, since that subject failed already.
+            const auto cleanNext = std::find_if(clean.boxCalls.begin(), clean.boxCalls.end(), [&](size_t at) { return at >= k; });
+            bool already = cleanNext != clean.boxCalls.end() && named(clean.boxes[static_cast<size_t>(cleanNext - clean.boxCalls.begin())]);
+            for (size_t at = k - 1; already && at < *cleanNext; ++at) {
+                already = Word(calls[at]).first == "connect" || Word(calls[at]).second.rfind(Word(calls[*cleanNext - 1]).second, 0) == 0;
+            }
+            long cleanCount = 0, prevented = 0;
+            for (size_t b = 0; b < clean.boxes.size(); ++b) {
+                if (!named(clean.boxes[b])) continue;
+                ++cleanCount;
+                const size_t at = clean.boxCalls[b];
+                const std::string before = calls[at - 1];
+                // Made during the removal, as often as before that box.
+                const auto made = [&](const std::vector<std::string>& log, size_t end) {
+                    return std::count(log.begin() + static_cast<long>(clean.startAt), log.begin() + static_cast<long>(end), before);
+                };
+                prevented += made(run.machine.calls, std::max(run.lastClearAt, clean.startAt)) < made(calls, at);
+            }
+            const long runCount = std::count_if(run.boxes.begin(), run.boxes.end(), named);
+            const bool own = first && runCount >= cleanCount - prevented + (already ? 0 : 1);
+            const bool must = raise || verb != "DeleteKey" || unfinished;
+            EXPECT_TRUE(!must || own) << "expected a box of its own \"" << want.box << "\"; shown: " << ::testing::PrintToString(run.boxes);
+            if (Safety(verb)) {
+                const auto now = run.machine.Describe();
+                for (const auto& line : run.atFailure) {
+                    const auto [kind, rest] = Word(line);
+                    const bool inside = (kind == "file" || kind == "folder" || kind == "link") && rest.rfind(run.failedFolder, 0) == 0;
+                    EXPECT_TRUE(!inside || std::binary_search(now.begin(), now.end(), line)) << "erased unchecked: " << line;
+                }
+            }
             if (::testing::Test::HasFailure()) return;
         }
     }
@@ -370,7 +438,7 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     for (const Case& c : Load(SCENARIO_DIR)) {
         Register("Scenario", c, [](const Case& c) { MemoryPlayer().Play(c); });
-        if (std::any_of(c.steps.begin(), c.steps.end(), [](const Step& s) { return s.verb == "faults"; })) {
+        if (std::any_of(c.steps.begin(), c.steps.end(), [](const Step& s) { return s.verb == "start"; })) {
             Register("Faults", c, PlayFaults);
         }
     }

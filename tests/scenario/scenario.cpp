@@ -156,6 +156,20 @@ std::string Render(const std::string& text) {
     return out;
 }
 
+std::string ShownBox(const std::string& title, bool icon, const std::string& text) {
+    return (title.empty() || title == "Clearstrand" ? "" : "[" + title + "] ") + (icon ? "[!] " : "") + Render(text);
+}
+
+std::vector<std::string> ShownWindow(const std::vector<std::pair<std::string, bool>>& buttons,
+                                     const std::vector<ShownPanel>& panels, const std::string& label) {
+    std::string line, shown = "panels:";
+    for (const auto& [caption, enabled] : buttons) line += (line.empty() ? "" : ", ") + caption + (enabled ? " on" : " off");
+    for (const auto& p : panels) {
+        shown += std::string(p.flat ? " flat" : " inset") + (p.spring ? " spring" : " fixed") + " \"" + p.text + "\"";
+    }
+    return {line, shown, "label: " + Render(label)};
+}
+
 void Player::Play(const Case& c, bool check) {
     const auto open = [this] {
         if (opened) return;

@@ -4,22 +4,29 @@
 // to it, and what must show and be left afterwards. A file holds cases, each
 // from "== name" to the next; "#" starts a comment, and a step's block is the
 // indented lines below it. Fields are split on "|"; a seed line may hold
-// several, split on ";".
+// several, split on ";". The whole language:
 //
 //   seed     key HIVE PATH / keys HIVE PATH | sub | sub... / value HIVE PATH | name | data (#n: a DWORD)
 //            entry SUBKEY | DisplayName | DisplayVersion | InstallLocation (an uninstall entry)
-//            msi NAME | VERSION | FOLDER [| InstallLocation] (a package with readme.txt)
+//            msi NAME | VERSION | FOLDER [| InstallLocation] (a package with readme.txt; real.txt builds one each)
 //            file PATH [| ro | hidden | held] / folder PATH / link PATH | TARGET
+//            product NAME [| uninstall code] (memory only: an installed product without a package)
+//   fail     fail raise CALL / fail code N CALL (memory only): every call logged as CALL, e.g.
+//            "DeleteKey HKLM SOFTWARE\X", raises or returns N
 //   act      tick / untick / space CAPTION; start / refresh / cancel
 //   expect   tree (block: "  " per level, [+] expanded, [b] bold, [x] checked); checked A, B...;
 //            buttons ...; window (block); disclaimer BOX; boxes [unordered] (block: those since
-//            the last "boxes"); log WORDS (block: the log lines of the last action that start
-//            with one of the words; memory only); safe / unsafe FOLDER | FOLDER...
+//            the last "boxes"; each "[title] [!] text", a carriage return as " | "); log WORDS
+//            (block: the log lines of the last action that start with one of the words, memory
+//            only: "status TEXT", "Refresh on", and the removals UnInstall, DeleteKey, DeleteFile,
+//            DeleteFolder); safe / unsafe FOLDER | FOLDER...
 //   declare  gone key|folder|file|product|msi WHAT | WHAT...: all else must stay byte for byte
 //   macros   ${windows} ${documents} ${profile} ${pf86} ${outside} ${short:PATH} ${x40} (40 x's) ${sp}
 //
 // Hives are HKLM (its 32-bit view, the program's), HKLM64 and HKCU. A player
 // supplies the platform: the in-memory machine or the real program under Wine.
+// Natively, every case that presses Start is also replayed once for each call
+// the program makes from Start on, that call failing (tests/memory/player.cpp).
 
 #include <functional>
 #include <map>
@@ -54,6 +61,19 @@ std::vector<std::string> Fields(const std::string& text, char separator = '|');
 std::pair<std::string, std::string> Word(const std::string& text);
 // Text as the scenarios write it: a carriage return as " | ", a line feed as "\n".
 std::string Render(const std::string& text);
+
+// A message box as the user sees it: "[title] " unless the title is the
+// program's or none, "[!] " when it shows an icon, then the text.
+std::string ShownBox(const std::string& title, bool icon, const std::string& text);
+
+// The window as "window" compares it: the buttons, the status panels and the
+// instruction text.
+struct ShownPanel {
+    bool flat, spring;
+    std::string text;
+};
+std::vector<std::string> ShownWindow(const std::vector<std::pair<std::string, bool>>& buttons,
+                                     const std::vector<ShownPanel>& panels, const std::string& label);
 
 // A node of the tree as the user sees it, in display order.
 struct Shown {

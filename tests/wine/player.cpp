@@ -286,10 +286,9 @@ protected:
     }
     std::vector<std::string> Window() override {
         if (program_->WaitForExit(0ms)) return {"ended"};
-        std::string buttons, panels = "panels:";
-        for (int id : {kCommand1Id, kCommand2Id, kCommand3Id}) {
-            buttons += (buttons.empty() ? "" : ", ") + ToUtf8(WindowText(Control(id))) + (IsWindowEnabled(Control(id)) ? " on" : " off");
-        }
+        std::vector<std::pair<std::string, bool>> buttons;
+        for (int id : {kCommand1Id, kCommand2Id, kCommand3Id}) buttons.push_back({ToUtf8(WindowText(Control(id))), IsWindowEnabled(Control(id))});
+        std::vector<ShownPanel> panels;
         const HWND bar = Control(kStatusBar1Id);
         RECT client{};
         GetClientRect(bar, &client);
@@ -297,9 +296,9 @@ protected:
         for (int i = 0; i < static_cast<int>(SendMessageW(bar, SB_GETPARTS, 0, 0)); ++i) {
             const bool flat = HIWORD(SendMessageW(bar, SB_GETTEXTLENGTHW, i, 0)) & SBT_NOBORDERS;
             const bool spring = edges.at(i) < 0 || edges.at(i) >= client.right;
-            panels += std::string(flat ? " flat" : " inset") + (spring ? " spring" : " fixed") + " \"" + U(drv::StatusText(bar, i)) + "\"";
+            panels.push_back({flat, spring, U(drv::StatusText(bar, i))});
         }
-        return {buttons, panels, "label: " + Render(ToUtf8(WindowText(Control(kLabel2Id))))};
+        return ShownWindow(buttons, panels, ToUtf8(WindowText(Control(kLabel2Id))));
     }
     std::vector<std::string> Describe() override {
         std::vector<std::string> lines;
@@ -332,8 +331,7 @@ private:
         if (!box) return false;
         // The disclaimer comes while the window is still hidden.
         if (boxes.empty() && drv::FindTopWindow(program_->Id(), kWindowClass)) ADD_FAILURE() << "window before disclaimer";
-        boxes.push_back((box->title == u"Clearstrand" ? "" : "[" + ToUtf8(box->title) + "] ") + (box->icon ? "[!] " : "") +
-                        Render(ToUtf8(box->text)));
+        boxes.push_back(ShownBox(ToUtf8(box->title), box->icon, ToUtf8(box->text)));
         drv::PressOk(box->hwnd);
         return true;
     }
