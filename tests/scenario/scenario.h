@@ -18,7 +18,7 @@
 //   declare  gone key|folder|file|product|msi WHAT | WHAT...: all else must stay byte for byte
 //   macros   ${windows} ${documents} ${profile} ${pf86} ${outside} ${short:PATH} ${x40} (40 x's) ${sp}
 //
-// Hives are HKLM (its 32-bit view, the program's), HKLM64 and HKCU. A player
+// Hives are HKLM (in the program's view, see ConnectStdRegProv), HKLM64 and HKCU. A player
 // supplies the platform: the in-memory machine or the real program under Wine.
 
 #include <functional>
@@ -41,7 +41,7 @@ struct Case {
     std::vector<Step> steps;
 };
 
-// Where the uninstall entries are, in HKLM's 32-bit view.
+// Where the uninstall entries are, in HKLM.
 inline constexpr char kUninstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // Every case of every .txt file in a folder, or of one file.
