@@ -34,7 +34,7 @@ using namespace win32;
 using namespace std::chrono_literals;
 namespace drv = clearstrand::driver;
 std::wstring g_exe, g_msis;
-std::string g_makeMsi;  // scripts/make-msi.sh
+std::string g_makeMsi, g_msiDir;  // scripts/make-msi.sh and the packages' folder, as Unix paths
 
 std::wstring W(const std::string& text) { return ToWide(FromUtf8(text)); }
 std::string U(const std::wstring& text) { return ToUtf8(FromWide(text)); }
@@ -122,19 +122,16 @@ std::wstring ShellFolder(int csidl) {
 
 // Runs a Unix command on drive paths, and waits for `done`: Wine does not
 // wait for a Unix program's end.
-std::string UnixPath(const std::wstring& path) {
+bool RunUnix(const std::string& command, const std::vector<std::wstring>& paths, const std::function<bool()>& done) {
     using Convert = char*(CDECL*)(const wchar_t*);
     static const auto unix = reinterpret_cast<Convert>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* converted = unix(path.c_str());
-    const std::string text = converted;
-    HeapFree(GetProcessHeap(), 0, converted);
-    return text;
-}
-
-bool RunUnix(const std::string& command, const std::vector<std::wstring>& paths, const std::function<bool()>& done) {
     std::string line = command;
-    for (const auto& path : paths) line += " '" + UnixPath(path) + "'";
+    for (const auto& path : paths) {
+        char* converted = unix(path.c_str());
+        line += " '" + std::string(converted) + "'";
+        HeapFree(GetProcessHeap(), 0, converted);
+    }
     drv::Process(L"Z:\\bin\\sh -c \"" + W(line) + L"\"");
     return drv::PumpUntil(done, 10s);
 }
@@ -194,7 +191,7 @@ protected:
         static std::map<std::string, std::string> made;  // name: version and folder
         if (made[name] != version + "|" + folder) {
             DeleteFileW(package.c_str());
-            const std::string line = "'" + g_makeMsi + "' '" + UnixPath(package) + "' '" + name + "' '" + version + "' '" + folder + "'";
+            const std::string line = "'" + g_makeMsi + "' '" + g_msiDir + "/" + file + ".msi' '" + name + "' '" + version + "' '" + folder + "'";
             if (!RunUnix(line, {}, [&] { return Exists(package); })) throw std::runtime_error("cannot make the package " + name);
             made[name] = version + "|" + folder;
         }
@@ -372,6 +369,7 @@ int main(int argc, char** argv) {
     if (argc < 5) return 2;
     g_exe = WindowsPath(W(argv[1]));
     g_makeMsi = argv[2];
+    g_msiDir = argv[3];
     g_msis = WindowsPath(W(argv[3]));
     for (const Case& c : Load(U(WindowsPath(W(argv[4]))))) Register("Real", c, [](const Case& c) { WinePlayer().Play(c); });
     // Wine links these profile folders to the Linux home, one target for all:
