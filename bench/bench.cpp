@@ -247,12 +247,11 @@ RemovalRow MeasureSubtreeDelete(BenchForm& bench, size_t keys, size_t runs) {
             throw std::runtime_error("DeleteRegistryKey left the benchmark subtree behind");
     };
     const auto deleteTree = [&] {
-        HKEY parent = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDeleteParent, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &parent) !=
+        win32::UniqueRegKey parent;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDeleteParent, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, parent.put()) !=
             ERROR_SUCCESS)
             throw std::runtime_error("the benchmark subtree's parent is missing");
-        const LSTATUS code = RegDeleteTreeW(parent, L"Tree");
-        RegCloseKey(parent);
+        const LSTATUS code = RegDeleteTreeW(parent.get(), L"Tree");
         if (code != ERROR_SUCCESS) throw std::runtime_error("RegDeleteTreeW failed");
     };
 
@@ -322,7 +321,7 @@ StartupRun MeasureOneStartup(const std::wstring& exe) {
     // program's memory.
     const auto ready = [&] {
         return SendMessageW(tree, TVM_GETCOUNT, 0, 0) > 0 &&
-               LOWORD(SendMessageW(status, SB_GETTEXTLENGTHW, 1, 0)) == std::wstring_view(L"Ready").size();
+               LOWORD(SendMessageW(status, SB_GETTEXTLENGTHW, 1, 0)) == std::u16string_view(kReady).size();
     };
     if (!WaitShort(ready, 60000)) throw std::runtime_error("the program did not reach \"Ready\"");
     const int64_t readyAt = Ticks();

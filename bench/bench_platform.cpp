@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "discovery/catalog.h"
+#include "platform/windows/handles.h"
 
 namespace clearstrand::bench {
 
@@ -27,29 +28,17 @@ const wchar_t* HiveName(HKEY hive) {
     return hive == HKEY_LOCAL_MACHINE ? L"HKLM\\" : L"HKCU\\";
 }
 
-class OpenKey {
-public:
-    OpenKey(HKEY hive, const std::wstring& path, REGSAM access) {
-        ok_ = RegOpenKeyExW(hive, path.c_str(), 0, access | ViewOf(hive), &key_) == ERROR_SUCCESS;
-    }
-    ~OpenKey() {
-        if (ok_) RegCloseKey(key_);
-    }
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
-
-    explicit operator bool() const { return ok_; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-    bool ok_ = false;
-};
+// Empty when the key cannot be opened.
+win32::UniqueRegKey OpenKey(HKEY hive, const std::wstring& path, REGSAM access) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(hive, path.c_str(), 0, access | ViewOf(hive), &key) != ERROR_SUCCESS) return {};
+    return win32::UniqueRegKey(key);
+}
 
 // RegEnumKeyExW to the end; an absent key lists nothing.
 std::vector<std::wstring> Subkeys(HKEY hive, const std::wstring& path) {
     std::vector<std::wstring> names;
-    const OpenKey key(hive, path, KEY_ENUMERATE_SUB_KEYS);
+    const win32::UniqueRegKey key = OpenKey(hive, path, KEY_ENUMERATE_SUB_KEYS);
     if (!key) return names;
     wchar_t name[256];  // the longest key name the registry allows, and its null
     for (DWORD i = 0;; ++i) {
@@ -62,7 +51,7 @@ std::vector<std::wstring> Subkeys(HKEY hive, const std::wstring& path) {
 }
 
 // RegGetValueW into a stack buffer, grown on the rare long value. `view` is
-// RRF_SUBKEY_WOW6432KEY to read HKEY_LOCAL_MACHINE's 32-bit view by path.
+// RRF_SUBKEY_WOW6432KEY to read HKEY_LOCAL_MACHINE in the program's view by path.
 std::wstring ReadString(HKEY parent, const wchar_t* subkey, const wchar_t* value, DWORD view) {
     const DWORD flags = RRF_RT_REG_SZ | view;
     wchar_t buffer[512];
@@ -182,11 +171,10 @@ REGSAM ViewOf(HKEY hive) {
 }
 
 void CreateKey(HKEY hive, const std::wstring& path) {
-    HKEY key = nullptr;
-    Check(RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | ViewOf(hive), nullptr, &key,
+    win32::UniqueRegKey key;
+    Check(RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | ViewOf(hive), nullptr, key.put(),
                           nullptr),
           std::wstring(L"RegCreateKeyExW ") + HiveName(hive) + path);
-    RegCloseKey(key);
 }
 
 void SetString(HKEY key, const wchar_t* name, const std::u16string& value) {
@@ -196,12 +184,12 @@ void SetString(HKEY key, const wchar_t* name, const std::u16string& value) {
 }
 
 void DeleteTree(HKEY hive, const std::wstring& parent, const std::wstring& name) {
-    const OpenKey key(hive, parent, KEY_ALL_ACCESS);
+    const win32::UniqueRegKey key = OpenKey(hive, parent, KEY_ALL_ACCESS);
     if (key) RegDeleteTreeW(key.get(), name.c_str());
 }
 
 bool KeyExists(HKEY hive, const std::wstring& path) {
-    const OpenKey key(hive, path, KEY_READ);
+    const win32::UniqueRegKey key = OpenKey(hive, path, KEY_READ);
     return static_cast<bool>(key);
 }
 
@@ -220,20 +208,19 @@ void SeedUninstallEntries(size_t from, size_t to) {
     const std::wstring root = Wide(catalog::kUninstallRoot);
     for (size_t i = from; i < to; ++i) {
         const SeedEntry entry = UninstallEntry(i);
-        HKEY key = nullptr;
+        win32::UniqueRegKey key;
         const std::wstring path = root + L"\\" + Wide(entry.keyName);
         Check(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
-                              nullptr, &key, nullptr),
+                              nullptr, key.put(), nullptr),
               L"RegCreateKeyExW HKLM\\" + path);
-        SetString(key, L"DisplayName", entry.displayName);
-        SetString(key, L"DisplayVersion", entry.displayVersion);
-        SetString(key, L"InstallLocation", entry.installLocation);
-        RegCloseKey(key);
+        SetString(key.get(), L"DisplayName", entry.displayName);
+        SetString(key.get(), L"DisplayVersion", entry.displayVersion);
+        SetString(key.get(), L"InstallLocation", entry.installLocation);
     }
 }
 
 void RemoveUninstallEntries(size_t count) {
-    const OpenKey root(HKEY_LOCAL_MACHINE, Wide(catalog::kUninstallRoot), KEY_ALL_ACCESS);
+    const win32::UniqueRegKey root = OpenKey(HKEY_LOCAL_MACHINE, Wide(catalog::kUninstallRoot), KEY_ALL_ACCESS);
     if (!root) return;
     for (size_t i = 0; i < count; ++i) RegDeleteTreeW(root.get(), Wide(UninstallEntry(i).keyName).c_str());
 }
@@ -256,7 +243,7 @@ size_t DirectPopulationReads(bool openParent) {
     const std::vector<std::wstring> entries = Subkeys(HKEY_LOCAL_MACHINE, rootPath);
     kept.reserve(kept.size() + entries.size() * 3);
     if (openParent) {
-        const OpenKey root(HKEY_LOCAL_MACHINE, rootPath, KEY_READ);
+        const win32::UniqueRegKey root = OpenKey(HKEY_LOCAL_MACHINE, rootPath, KEY_READ);
         for (const auto& entry : entries) {
             kept.push_back(ReadString(root.get(), entry.c_str(), L"DisplayName", 0));
             kept.push_back(ReadString(root.get(), entry.c_str(), L"DisplayVersion", 0));

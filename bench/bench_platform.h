@@ -24,8 +24,8 @@ double TicksToMs(int64_t ticks);
 
 // ---- Registry seeds -------------------------------------------------------------
 
-// HKEY_LOCAL_MACHINE is seeded and read in its 32-bit view, where the program
-// looks; HKEY_CURRENT_USER has only one.
+// HKEY_LOCAL_MACHINE is seeded and read in the program's view (see
+// ConnectStdRegProv); HKEY_CURRENT_USER has only one.
 REGSAM ViewOf(HKEY hive);
 
 // Raises std::runtime_error naming the key when the call fails.

@@ -25,5 +25,7 @@ sed -e "s|@NAME@|$name|" -e "s|@CODE@|$code|" -e "s|@VERSION@|$version|" -e "s|@
     "$here/msi/product.wxs.in" >"$work/product.wxs"
 mkdir -p "$(dirname "$out")"
 out=$(cd "$(dirname "$out")" && pwd)/$(basename "$out")
-# wixl takes file sources relative to the working folder.
-(cd "$work" && wixl -o "$out" product.wxs)
+# wixl takes file sources relative to the working folder. The package appears
+# whole or not at all: the Wine tests wait for it to appear.
+(cd "$work" && wixl -o "$out.part" product.wxs)
+mv "$out.part" "$out"

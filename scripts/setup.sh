@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ googletest
+    cmake ninja-build g++ googletest ccache
     mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine64 wixl xvfb x11-apps imagemagick xdotool
 )

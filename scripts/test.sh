@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds both builds and runs every test: the scenarios and the
+# Sets up, builds every build (one of them the program alone, as on a machine
+# with neither GoogleTest nor wixl) and runs every test: the scenarios and the
 # folder table natively with the sanitizers, then the Windows code under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

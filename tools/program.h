@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/windows/handles.h"
+
 namespace clearstrand::driver {
 
 using namespace std::chrono_literals;
@@ -44,31 +46,34 @@ public:
     explicit Process(std::wstring commandLine) {
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
-        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_)) {
+        PROCESS_INFORMATION info{};
+        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
             throw std::runtime_error("cannot start a program");
         }
-        CloseHandle(info_.hThread);
+        win32::UniqueKernelHandle thread(info.hThread);
+        process_.reset(info.hProcess);
+        id_ = info.dwProcessId;
     }
     ~Process() {
-        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info_.hProcess, 99);
-        WaitForSingleObject(info_.hProcess, 5000);
-        CloseHandle(info_.hProcess);
+        if (WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) TerminateProcess(process_.get(), 99);
+        WaitForSingleObject(process_.get(), 5000);
     }
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
-    DWORD Id() const { return info_.dwProcessId; }
-    HANDLE Handle() const { return info_.hProcess; }
+    DWORD Id() const { return id_; }
+    HANDLE Handle() const { return process_.get(); }
     // The exit code, once the program has ended within `timeout`.
     std::optional<DWORD> WaitForExit(Milliseconds timeout = 10s) const {
-        if (!PumpUntil([&] { return WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0; }, timeout)) return std::nullopt;
+        if (!PumpUntil([&] { return WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0; }, timeout)) return std::nullopt;
         DWORD code = 0;
-        GetExitCodeProcess(info_.hProcess, &code);
+        GetExitCodeProcess(process_.get(), &code);
         return code;
     }
 
 private:
-    PROCESS_INFORMATION info_{};
+    win32::UniqueKernelHandle process_;
+    DWORD id_ = 0;
 };
 
 // Runs a program to its end: the exit code.

@@ -23,11 +23,9 @@ const std::u16string kInstructions =
 
 constexpr char16_t kProgramName[] = u"Clearstrand";
 constexpr char16_t kWorking[] = u"Working...";
-constexpr char16_t kReady[] = u"Ready";
 
 }  // namespace
 
-// The controls may not exist yet: the window is created after the form.
 Form1::Form1(FormControls controls, FormServices services)
     : controls(controls), services(services) {}
 

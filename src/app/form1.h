@@ -28,6 +28,9 @@ struct FormServices {
     Shell& shell;
 };
 
+// The status text of a window waiting for the user.
+inline constexpr char16_t kReady[] = u"Ready";
+
 // One row of installedProducts: subkey name, DisplayName, DisplayVersion,
 // InstallLocation.
 using ProductRow = std::array<std::u16string, 4>;

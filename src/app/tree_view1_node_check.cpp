@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "discovery/catalog.h"
 
 namespace clearstrand {
 
@@ -29,7 +30,7 @@ void Form1::TreeView1_NodeCheck(TreeNode& node) {
     // never checks an ancestor.
     if (!node.Checked()) {
         TreeNode* current = &node;
-        for (int step = 0; step < kDepth && current->Key() != u"Root"; ++step) {
+        for (int step = 0; step < kDepth && current->Key() != catalog::kRootKey; ++step) {
             TreeNode* parent = current->Parent();
             if (!parent) break;
             parent->SetChecked(false);

@@ -19,6 +19,8 @@ inline constexpr std::u16string_view kInstallLocation = u"InstallLocation";
 
 inline constexpr std::u16string_view kRootKey = u"Root";
 inline constexpr std::u16string_view kMiscParentKey = u"registry";
+inline constexpr std::u16string_view kFlagshipParentKey = u"VT";
+inline constexpr std::u16string_view kPlanoviewParentKey = u"pV";
 inline constexpr std::u16string_view kEditorParentKey = u"TML";
 
 struct Category {
@@ -30,11 +32,11 @@ struct Category {
 // node collection; pruning counts on those positions. The first is the one
 // top-level node, the others are its children.
 inline constexpr std::array<Category, 5> kCategories{{
-    {u"Root", u"All Veltramark Software"},
-    {u"registry", u"Miscellaneous Registry Keys"},
-    {u"VT", u"Veltramark"},
-    {u"pV", u"Planoview"},
-    {u"TML", u"Tracemill"},
+    {kRootKey, u"All Veltramark Software"},
+    {kMiscParentKey, u"Miscellaneous Registry Keys"},
+    {kFlagshipParentKey, u"Veltramark"},
+    {kPlanoviewParentKey, u"Planoview"},
+    {kEditorParentKey, u"Tracemill"},
 }};
 
 // Direct subkeys of SOFTWARE, shown under "registry".
@@ -55,11 +57,11 @@ struct ReleaseFamily {
 };
 
 inline constexpr std::array<ReleaseFamily, 2> kFamilies{{
-    {u"SOFTWARE\\Veltramark", u"Veltramark", u"VT", u" (registry key)",
+    {u"SOFTWARE\\Veltramark", u"Veltramark", kFlagshipParentKey, u" (registry key)",
      {u"Veltramark 2001", u"Veltramark 2001Plus", u"Veltramark 2002", u"Veltramark 2003",
       u"Veltramark 2004", u"Veltramark 2005", u"Veltramark 2006", u"Veltramark 2007"}},
     // The capitalised suffix is this family's own: the two differ on purpose.
-    {u"SOFTWARE\\Planoview", u"Planoview", u"pV", u" (Registry Key)",
+    {u"SOFTWARE\\Planoview", u"Planoview", kPlanoviewParentKey, u" (Registry Key)",
      {u"p2001", u"p2001Plus", u"p2002", u"p2003", u"p2004", u"p2005", u"p2006", u"p2007"}},
 }};
 
@@ -93,9 +95,9 @@ inline constexpr std::array<VersionRow, 17> kVersionRows{{
     {u"Planoview", u"5.", u"p2005", true},
     {u"Planoview", u"6.", u"p2006", true},
     {u"Planoview", u"7.", u"p2007", true},
-    {u"Tracemill", u"13", u"TML", false},
-    {u"Tracemill", u"14", u"TML", false},
-    {u"Tracemill", u"15", u"TML", false},
+    {u"Tracemill", u"13", kEditorParentKey, false},
+    {u"Tracemill", u"14", kEditorParentKey, false},
+    {u"Tracemill", u"15", kEditorParentKey, false},
 }};
 
 // One found flag per miscellaneous key, then one per release key, family by

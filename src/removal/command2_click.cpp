@@ -21,32 +21,29 @@ void Form1::Command2_Click() {
             ReportFailure(error.path().empty() ? prefix : u"Failed to delete ", error, key);
         }
     };
+    // Each operation gets the key as the node holds it when it starts.
     const auto removeNode = [&](TreeNode& node) {
-        const std::u16string productKey = node.Key();
-        guarded(u"Failed to uninstall ", productKey, [&] { CheckSoftwareInstall(productKey); });
-        const std::u16string registryKey = node.Key();
-        guarded(u"Failed to delete ", registryKey, [&] { CheckRegistryKey(registryKey); });
+        std::u16string key = node.Key();
+        guarded(u"Failed to uninstall ", key, [&] { CheckSoftwareInstall(key); });
+        key = node.Key();
+        guarded(u"Failed to delete ", key, [&] { CheckRegistryKey(key); });
     };
 
     if (controls.TreeView1.Nodes().Count() > 0) {
         // Leaves first, so that installed products go before the registry
-        // keys above them.
-        TreeNodes& leaves = controls.TreeView1.Nodes();
-        const int32_t leafCount = leaves.Count();
-        for (int32_t i = 1; i <= leafCount; ++i) {
-            TreeNode& node = leaves.Item(i);
-            if (node.Checked() && node.Children() == 0) removeNode(node);
-        }
-        TreeNodes& parents = controls.TreeView1.Nodes();
-        const int32_t parentCount = parents.Count();
-        for (int32_t i = 1; i <= parentCount; ++i) {
-            TreeNode& node = parents.Item(i);
-            if (node.Checked() && node.Children() > 0) removeNode(node);
+        // keys above them. Each pass takes the tree's nodes as they are then.
+        for (const bool parents : {false, true}) {
+            TreeNodes& nodes = controls.TreeView1.Nodes();
+            const int32_t count = nodes.Count();
+            for (int32_t i = 1; i <= count; ++i) {
+                TreeNode& node = nodes.Item(i);
+                if (node.Checked() && (parents ? node.Children() > 0 : node.Children() == 0)) removeNode(node);
+            }
         }
     }
 
     PopulateTreeview();
-    statusPanel->SetText(u"Ready");
+    statusPanel->SetText(kReady);
     controls.Command1.SetEnabled(true);
 }
 

@@ -23,7 +23,7 @@
 //   declare  gone key|folder|file|product|msi WHAT | WHAT...: all else must stay byte for byte
 //   macros   ${windows} ${documents} ${profile} ${pf86} ${outside} ${short:PATH} ${x40} (40 x's) ${sp}
 //
-// Hives are HKLM (its 32-bit view, the program's), HKLM64 and HKCU. A player
+// Hives are HKLM (in the program's view, see ConnectStdRegProv), HKLM64 and HKCU. A player
 // supplies the platform: the in-memory machine or the real program under Wine.
 // Natively, every case that presses Start is also replayed once for each call
 // the program makes from Start on, that call failing (tests/memory/player.cpp).
@@ -48,7 +48,7 @@ struct Case {
     std::vector<Step> steps;
 };
 
-// Where the uninstall entries are, in HKLM's 32-bit view.
+// Where the uninstall entries are, in HKLM.
 inline constexpr char kUninstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // Every case of every .txt file in a folder, or of one file.

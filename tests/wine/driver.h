@@ -38,15 +38,14 @@ template <typename T>
 T Exchange(HWND hwnd, UINT message, WPARAM wParam, T value, const std::function<void(T&, char*)>& fix = {}) {
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
-    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    auto* remote = static_cast<char*>(process ? VirtualAllocEx(process, nullptr, sizeof(T), MEM_COMMIT, PAGE_READWRITE) : nullptr);
+    const win32::UniqueKernelHandle process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
+    auto* remote = static_cast<char*>(process ? VirtualAllocEx(process.get(), nullptr, sizeof(T), MEM_COMMIT, PAGE_READWRITE) : nullptr);
     if (!remote) throw std::runtime_error("cannot reach the other process's memory");
     if (fix) fix(value, remote);
-    WriteProcessMemory(process, remote, &value, sizeof(T), nullptr);
+    WriteProcessMemory(process.get(), remote, &value, sizeof(T), nullptr);
     SendMessageW(hwnd, message, wParam, reinterpret_cast<LPARAM>(remote));
-    ReadProcessMemory(process, remote, &value, sizeof(T), nullptr);
-    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-    CloseHandle(process);
+    ReadProcessMemory(process.get(), remote, &value, sizeof(T), nullptr);
+    VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
     return value;
 }
 

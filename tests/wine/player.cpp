@@ -3,7 +3,7 @@
 // program is driven from outside as a user drives it, and afterwards the
 // whole machine must have changed exactly as the scenario declares.
 //
-//   player.exe CLEARSTRAND_EXE MSI_FOLDER SCENARIO_FILE   (Unix paths through Z:)
+//   player.exe CLEARSTRAND_EXE MAKE_MSI MSI_FOLDER SCENARIO_FILE   (Unix paths)
 
 #include <windows.h>
 
@@ -14,10 +14,12 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <memory>
 #include <set>
 
 #include "platform/errors.h"
+#include "platform/windows/handles.h"
 #include "platform/windows/main_window.h"
 #include "platform/windows/wide_strings.h"
 #include "platform/windows/win32_files.h"
@@ -32,6 +34,7 @@ using namespace win32;
 using namespace std::chrono_literals;
 namespace drv = clearstrand::driver;
 std::wstring g_exe, g_msis;
+std::string g_makeMsi, g_msiDir;  // scripts/make-msi.sh and the packages' folder, as Unix paths
 
 std::wstring W(const std::string& text) { return ToWide(FromUtf8(text)); }
 std::string U(const std::wstring& text) { return ToUtf8(FromWide(text)); }
@@ -42,15 +45,15 @@ bool Exists(const std::wstring& path) { return GetFileAttributesW(Long(path).c_s
 struct Hive { std::string name; HKEY root; REGSAM view; };
 
 Hive HiveOf(const std::string& name) {
-    if (name == "HKLM") return {name, HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY};  // the products' view, the program's
+    if (name == "HKLM") return {name, HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY};  // the program's view (ConnectStdRegProv)
     if (name == "HKLM64") return {name, HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY};
     return {"HKCU", HKEY_CURRENT_USER, 0};
 }
 
-HKEY OpenKey(const Hive& hive, const std::wstring& path, bool create) {
-    HKEY key = nullptr;
-    if (create) RegCreateKeyExW(hive.root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | hive.view, nullptr, &key, nullptr);
-    else RegOpenKeyExW(hive.root, path.c_str(), 0, KEY_READ | hive.view, &key);
+UniqueRegKey OpenKey(const Hive& hive, const std::wstring& path, bool create) {
+    UniqueRegKey key;
+    if (create) RegCreateKeyExW(hive.root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | hive.view, nullptr, key.put(), nullptr);
+    else RegOpenKeyExW(hive.root, path.c_str(), 0, KEY_READ | hive.view, key.put());
     return key;
 }
 
@@ -65,22 +68,21 @@ std::vector<std::wstring> SubKeys(HKEY key) {
 
 // Every key below `path`, with its values and their data.
 void DumpKey(const Hive& hive, const std::wstring& path, std::vector<std::string>& out) {
-    HKEY key = OpenKey(hive, path, false);
+    const UniqueRegKey key = OpenKey(hive, path, false);
     if (!key) return;
     const std::string at = hive.name + " " + U(path);
     out.push_back("key " + at);
     wchar_t name[16384];
     BYTE data[16384];
     for (DWORD i = 0, length = 16384, type = 0, size = sizeof(data) - 2;
-         !RegEnumValueW(key, i, name, &length, nullptr, &type, data, &size); ++i, length = 16384, size = sizeof(data) - 2) {
+         !RegEnumValueW(key.get(), i, name, &length, nullptr, &type, data, &size); ++i, length = 16384, size = sizeof(data) - 2) {
         data[size] = data[size + 1] = 0;
         std::string text = type == REG_DWORD ? "#" + std::to_string(*reinterpret_cast<DWORD*>(data)) : "";
         if (type == REG_SZ || type == REG_EXPAND_SZ) text = U(reinterpret_cast<wchar_t*>(data));
         else for (DWORD b = 0; type != REG_DWORD && b < size; ++b) text += std::to_string(data[b]) + ",";
         out.push_back("value " + at + " | " + U(name) + " = " + text);
     }
-    const auto children = SubKeys(key);
-    RegCloseKey(key);
+    const auto children = SubKeys(key.get());
     for (const auto& child : children) DumpKey(hive, path + L"\\" + child, out);
 }
 
@@ -91,17 +93,16 @@ void DumpFiles(const std::wstring& path, std::vector<std::string>& out) {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         out.push_back("folder " + U(path));
         WIN32_FIND_DATAW data;
-        HANDLE find = attributes & FILE_ATTRIBUTE_REPARSE_POINT ? INVALID_HANDLE_VALUE : FindFirstFileW(Long(path + L"\\*").c_str(), &data);
-        for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
+        const UniqueFindHandle find(attributes & FILE_ATTRIBUTE_REPARSE_POINT ? INVALID_HANDLE_VALUE
+                                                                              : FindFirstFileW(Long(path + L"\\*").c_str(), &data));
+        for (bool more = static_cast<bool>(find); more; more = FindNextFileW(find.get(), &data)) {
             if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) DumpFiles(path + L"\\" + data.cFileName, out);
         }
-        if (find != INVALID_HANDLE_VALUE) FindClose(find);
     } else if (attributes != INVALID_FILE_ATTRIBUTES) {
         char content[4096];
         DWORD read = 0;
-        HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr);
-        ReadFile(file, content, sizeof(content), &read, nullptr);
-        CloseHandle(file);
+        const UniqueFileHandle file(CreateFileW(Long(path).c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr));
+        ReadFile(file.get(), content, sizeof(content), &read, nullptr);
         out.push_back("file " + U(path) + (attributes & FILE_ATTRIBUTE_READONLY ? " [ro]" : "") +
                       (attributes & FILE_ATTRIBUTE_HIDDEN ? " [hidden]" : "") + " = " + std::string(content, read));
     }
@@ -150,14 +151,13 @@ public:
     // removes a link and not what it leads to.
     ~WinePlayer() override {
         program_.reset();
-        for (HANDLE held : held_) CloseHandle(held);
+        held_.clear();
         for (const auto& [code, name] : Products()) {
             if (packages_.count(U(name))) drv::Run(L"msiexec /x " + code + L" /qn");
         }
         for (auto it = keys_.rbegin(); it != keys_.rend(); ++it) {
-            HKEY software = OpenKey(it->first, L"SOFTWARE", true);  // so that the hive's view applies
-            RegDeleteTreeW(software, it->second.substr(9).c_str());
-            RegCloseKey(software);
+            const UniqueRegKey software = OpenKey(it->first, L"SOFTWARE", true);  // so that the hive's view applies
+            RegDeleteTreeW(software.get(), it->second.substr(9).c_str());
         }
         RunUnix("rm -rf", files_, [&] { return std::none_of(files_.begin(), files_.end(), Exists); });
     }
@@ -169,27 +169,34 @@ protected:
         const Hive hive = HiveOf(hiveName);
         const std::wstring key = W(path);
         for (size_t at = key.find(L'\\');; at = key.find(L'\\', at + 1)) {  // the first key the case makes
-            HKEY existing = OpenKey(hive, key.substr(0, at), false);
-            RegCloseKey(existing);
+            const bool existing = static_cast<bool>(OpenKey(hive, key.substr(0, at), false));
             if (!existing) keys_.push_back({hive, key.substr(0, at)});
             if (!existing || at == std::wstring::npos) break;
         }
         if (hiveName == "HKLM64") roots64_.insert(key.substr(0, key.find(L'\\', 9)));
         if (dword) throw std::runtime_error("the real cases seed strings only");
-        HKEY handle = OpenKey(hive, key, true);
+        const UniqueRegKey handle = OpenKey(hive, key, true);
         const std::wstring text = W(data);
         if (!name.empty()) {
-            RegSetValueExW(handle, W(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+            RegSetValueExW(handle.get(), W(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
         }
-        RegCloseKey(handle);
     }
-    std::string Msi(const std::string& name, const std::string&, const std::string& folder,
+    std::string Msi(const std::string& name, const std::string& version, const std::string& folder,
                     const std::optional<std::string>& location) override {
         std::string file = name;
         std::replace(file.begin(), file.end(), ' ', '_');
+        const std::wstring package = g_msis + L"\\" + W(file) + L".msi";
+        // Made from the case's own line, anew in each run.
+        static std::map<std::string, std::string> made;  // name: version and folder
+        if (made[name] != version + "|" + folder) {
+            DeleteFileW(package.c_str());
+            const std::string line = "'" + g_makeMsi + "' '" + g_msiDir + "/" + file + ".msi' '" + name + "' '" + version + "' '" + folder + "'";
+            if (!RunUnix(line, {}, [&] { return Exists(package); })) throw std::runtime_error("cannot make the package " + name);
+            made[name] = version + "|" + folder;
+        }
         packages_.insert(name);
-        if (drv::Run(L"msiexec /i \"" + g_msis + L"\\" + W(file) + L".msi\" /qn")) throw std::runtime_error("cannot install " + name);
+        if (drv::Run(L"msiexec /i \"" + package + L"\" /qn")) throw std::runtime_error("cannot install " + name);
         files_.push_back(W(Macro("pf86", "") + "\\" + folder));  // and what the user adds there
         std::string entry;
         for (const auto& [code, product] : Products()) entry = product == W(name) ? kUninstall + ("\\" + U(code)) : entry;
@@ -200,15 +207,16 @@ protected:
         const std::wstring file = W(path);
         Folder(path.substr(0, path.rfind('\\')));
         Note(file);
-        HANDLE handle = CreateFileW(Long(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        const std::string content = "data of " + path;
-        DWORD written = 0;
-        WriteFile(handle, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-        CloseHandle(handle);
+        {
+            const UniqueFileHandle handle(CreateFileW(Long(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+            const std::string content = "data of " + path;
+            DWORD written = 0;
+            WriteFile(handle.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+        }
         SetFileAttributesW(Long(file).c_str(), FILE_ATTRIBUTE_ARCHIVE | (readOnly ? FILE_ATTRIBUTE_READONLY : 0) |
                                                    (hidden ? FILE_ATTRIBUTE_HIDDEN : 0));
         // Held open by this process, which lets no other delete it.
-        if (held) held_.push_back(CreateFileW(Long(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (held) held_.emplace_back(CreateFileW(Long(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     }
     void Folder(const std::string& path) override {
         const std::wstring folder = W(path);
@@ -305,12 +313,10 @@ protected:
         // The system's, Wine's and the installer's own keys change as
         // programs run; of them only the uninstall entries are the program's.
         for (const Hive& hive : {HiveOf("HKLM"), HiveOf("HKCU")}) {
-            HKEY software = OpenKey(hive, L"SOFTWARE", false);
-            for (const auto& name : SubKeys(software)) {
+            for (const auto& name : SubKeys(OpenKey(hive, L"SOFTWARE", false).get())) {
                 if (name != L"Microsoft" && name != L"Classes" && name != L"Wine" && name != L"Wow6432Node")
                     DumpKey(hive, L"SOFTWARE\\" + name, lines);
             }
-            RegCloseKey(software);
             DumpKey(hive, W(kUninstall), lines);
         }
         for (const auto& root : roots64_) DumpKey(HiveOf("HKLM64"), root, lines);
@@ -349,7 +355,7 @@ private:
     std::vector<std::wstring> files_;  // made by the case, outermost first
     std::set<std::wstring> roots64_;
     std::set<std::string> packages_;
-    std::vector<HANDLE> held_;
+    std::vector<UniqueFileHandle> held_;
 };
 
 }  // namespace
@@ -358,10 +364,12 @@ private:
 int main(int argc, char** argv) {
     using namespace clearstrand::scenario;
     ::testing::InitGoogleTest(&argc, argv);
-    if (argc < 4) return 2;
+    if (argc < 5) return 2;
     g_exe = WindowsPath(W(argv[1]));
-    g_msis = WindowsPath(W(argv[2]));
-    for (const Case& c : Load(U(WindowsPath(W(argv[3]))))) Register("Real", c, [](const Case& c) { WinePlayer().Play(c); });
+    g_makeMsi = argv[2];
+    g_msiDir = argv[3];
+    g_msis = WindowsPath(W(argv[3]));
+    for (const Case& c : Load(U(WindowsPath(W(argv[4]))))) Register("Real", c, [](const Case& c) { WinePlayer().Play(c); });
     // Wine links these profile folders to the Linux home, one target for all:
     // as real folders they are what a Windows machine has, each its own.
     std::vector<std::wstring> own;

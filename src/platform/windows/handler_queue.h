@@ -13,7 +13,6 @@ public:
     void Run(std::function<void()> handler);
     // No handler runs after this, waiting or not.
     void Stop();
-    bool Stopped() const { return stopped_; }
 
 private:
     bool running_ = false;

@@ -51,6 +51,10 @@ struct FileCloser {
     static HANDLE Invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static void Close(HANDLE file) noexcept { CloseHandle(file); }
 };
+struct KernelObjectCloser {
+    static HANDLE Invalid() noexcept { return nullptr; }
+    static void Close(HANDLE object) noexcept { CloseHandle(object); }
+};
 struct LocalMemoryCloser {
     static wchar_t* Invalid() noexcept { return nullptr; }
     static void Close(wchar_t* memory) noexcept { LocalFree(memory); }
@@ -75,6 +79,7 @@ struct IconCloser {
 
 using UniqueFindHandle = UniqueHandle<HANDLE, FindCloser>;
 using UniqueFileHandle = UniqueHandle<HANDLE, FileCloser>;            // CreateFileW
+using UniqueKernelHandle = UniqueHandle<HANDLE, KernelObjectCloser>;  // processes, threads
 using UniqueCoTaskString = UniqueHandle<wchar_t*, CoTaskMemCloserOf<wchar_t>>;
 using UniqueLocalMemory = UniqueHandle<wchar_t*, LocalMemoryCloser>;  // FormatMessageW's buffer
 using UniqueGdiObject = UniqueHandle<HGDIOBJ, GdiObjectCloser>;

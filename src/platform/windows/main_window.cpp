@@ -124,9 +124,10 @@ void MainWindow::ApplyDpi(unsigned dpi, const RECT* suggested) {
     }
     // A program built without its resources (a test) shows no picture.
     HWND picture = Control(kPicture1Id);
-    pictureIcon_.reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PICTURE), IMAGE_ICON,
-                                                     layout.picture.width, layout.picture.height, LR_DEFAULTCOLOR)));
-    SendMessageW(picture, STM_SETICON, reinterpret_cast<WPARAM>(pictureIcon_.get()), 0);
+    UniqueIcon icon(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PICTURE), IMAGE_ICON,
+                                                  layout.picture.width, layout.picture.height, LR_DEFAULTCOLOR)));
+    SendMessageW(picture, STM_SETICON, reinterpret_cast<WPARAM>(icon.get()), 0);
+    pictureIcon_ = std::move(icon);  // the old icon goes once the control no longer shows it
 
     Place(picture, layout.picture);
     label2_->SetPlace(dpi_, layout.label);

@@ -18,9 +18,4 @@ inline std::u16string FromWide(std::wstring_view text) {
     return std::u16string(reinterpret_cast<const char16_t*>(text.data()), text.size());
 }
 
-// For a null-terminated buffer filled by an API.
-inline std::u16string FromWide(const wchar_t* text) {
-    return text ? FromWide(std::wstring_view(text)) : std::u16string();
-}
-
 }  // namespace clearstrand::win32

@@ -70,8 +70,7 @@ public:
                                         nullptr, RPC_C_AUTHN_LEVEL_CALL, impersonationLevel,
                                         nullptr, EOAC_NONE));
 
-        // The products are 32-bit programs: their keys under HKEY_LOCAL_MACHINE
-        // live in the 32-bit view, which a 64-bit caller only reaches by asking.
+        // The view ConnectStdRegProv promises.
         if (!schema_->context) {
             ComPtr<IWbemContext> context;
             ThrowIfFailed(CoCreateInstance(CLSID_WbemContext, nullptr, CLSCTX_INPROC_SERVER,

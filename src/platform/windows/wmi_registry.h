@@ -19,7 +19,8 @@ struct StdRegProvSchema;
 std::shared_ptr<StdRegProvSchema> MakeStdRegProvSchema();
 
 // Connects to StdRegProv in `nameSpace` of the local machine. HKEY_LOCAL_MACHINE
-// is read in its 32-bit view, where the products' own keys live.
+// is read in its 32-bit view: the products are 32-bit programs and keep their
+// keys there, which a 64-bit caller reaches only by asking.
 std::unique_ptr<RegistryProvider> ConnectStdRegProv(const std::wstring& nameSpace,
                                                     DWORD impersonationLevel,
                                                     std::shared_ptr<StdRegProvSchema> schema);
