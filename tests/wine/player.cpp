@@ -249,7 +249,9 @@ protected:
         program_ = std::make_unique<drv::Process>(L"\"" + g_exe + L"\"");
         if (!drv::PumpUntil([&] { return AnswerBox(); }, 30s)) throw std::runtime_error("no disclaimer");
         if (!drv::PumpUntil([&] { return (main_ = drv::FindTopWindow(program_->Id(), kWindowClass)); }, 20s) ||
-            !drv::PumpUntil([&] { return Status() == L"Ready"; }, 60s)) {
+            // "Ready" shows once before the first population too: ready is a
+            // filled tree.
+            !drv::PumpUntil([&] { return Status() == L"Ready" && !drv::ReadTree(Control(kTreeView1Id)).empty(); }, 60s)) {
             throw std::runtime_error("the program never got ready");
         }
     }
