@@ -135,7 +135,8 @@ inline RECT CaptionRect(HWND tree, HTREEITEM item) {
     return Exchange(tree, TVM_GETITEMRECT, TRUE, in).rect;
 }
 
-inline void ClickCheckBox(HWND tree, HTREEITEM item) {
+// On the screen, a little into the item's check box, away from its edge.
+inline POINT CheckBoxPoint(HWND tree, HTREEITEM item) {
     const RECT caption = CaptionRect(tree, item);
     const int y = (caption.top + caption.bottom) / 2;
     for (int x = caption.left - 1; x >= 0; --x) {  // the box stands left of the caption
@@ -143,12 +144,14 @@ inline void ClickCheckBox(HWND tree, HTREEITEM item) {
         hit.pt = {x, y};
         hit = Exchange(tree, TVM_HITTEST, 0, hit);
         if (hit.hItem != item || !(hit.flags & TVHT_ONITEMSTATEICON)) continue;
-        POINT point{x - 3, y};  // a little into the box, away from its edge
+        POINT point{x - 3, y};
         ClientToScreen(tree, &point);
-        return ClickAt(point);
+        return point;
     }
     throw std::runtime_error("the item shows no check box");
 }
+
+inline void ClickCheckBox(HWND tree, HTREEITEM item) { ClickAt(CheckBoxPoint(tree, item)); }
 
 // A click on the caption first, to select the item.
 inline void PressSpaceOn(HWND tree, HTREEITEM item) {

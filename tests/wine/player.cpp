@@ -3,7 +3,17 @@
 // program is driven from outside as a user drives it, and afterwards the
 // whole machine must have changed exactly as the scenario declares.
 //
-//   player.exe CLEARSTRAND_EXE MAKE_MSI MSI_FOLDER SCENARIO_FILE   (Unix paths)
+//   player.exe CLEARSTRAND_EXE MAKE_MSI MSI_FOLDER SCENARIO_FILE...   (Unix paths)
+//
+// Besides the scenario steps it takes three that only the real program can:
+//   planted FOLDER | NAME...  the program runs from FOLDER, its current folder,
+//                             beside stand-ins NAME.dll that Wine loads from
+//                             there if anything asks for them by name; a
+//                             stand-in leaves NAME.dll.loaded there once loaded
+//   bulk FOLDER | N | M       N folders of M empty files each, made from Unix
+//   probe CAPTION             during the next start the window is asked every
+//                             250 ms; it must answer within 1 s and never be
+//                             hung; CAPTION's box is clicked during the run
 
 #include <windows.h>
 
@@ -14,9 +24,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <set>
+#include <thread>
 
 #include "platform/errors.h"
 #include "platform/windows/handles.h"
@@ -33,7 +46,7 @@ namespace {
 using namespace win32;
 using namespace std::chrono_literals;
 namespace drv = clearstrand::driver;
-std::wstring g_exe, g_msis;
+std::wstring g_exe, g_msis, g_planted;
 std::string g_makeMsi, g_msiDir;  // scripts/make-msi.sh and the packages' folder, as Unix paths
 
 std::wstring W(const std::string& text) { return ToWide(FromUtf8(text)); }
@@ -145,6 +158,53 @@ std::vector<std::pair<std::wstring, std::wstring>> Products() {  // code, name
     return products;
 }
 
+// Asks a window from a thread of its own, every 250 ms, whether it answers
+// within 1 s and whether the system takes it for hung.
+class Probe {
+public:
+    explicit Probe(HWND window) : thread_([this, window] { Ask(window); }) {}
+    ~Probe() { Stop(); }
+    Probe(const Probe&) = delete;
+    Probe& operator=(const Probe&) = delete;
+
+    void Check() {
+        Stop();
+        const long long longest = std::chrono::duration_cast<std::chrono::milliseconds>(longest_).count();
+        std::printf("the window was asked %d times; longest without an answer: %lld ms\n", asked_, longest);
+        EXPECT_EQ(unanswered_, 0) << "times the window did not answer within 1 s";
+        EXPECT_EQ(hung_, 0) << "times the window was taken for hung";
+        EXPECT_LT(longest, 1000);
+    }
+
+private:
+    void Ask(HWND window) {
+        auto answered = drv::Clock::now();
+        while (!stop_) {
+            const auto asked = drv::Clock::now();
+            DWORD_PTR result = 0;
+            if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result)) {
+                longest_ = std::max(longest_, drv::Clock::now() - answered);
+                answered = drv::Clock::now();
+            } else {
+                ++unanswered_;
+            }
+            hung_ += IsHungAppWindow(window) ? 1 : 0;
+            ++asked_;
+            std::this_thread::sleep_until(asked + 250ms);
+        }
+        longest_ = std::max(longest_, drv::Clock::now() - answered);
+    }
+    void Stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+    std::atomic<bool> stop_{false};
+    int asked_ = 0, unanswered_ = 0, hung_ = 0;
+    drv::Clock::duration longest_{};
+    std::thread thread_;  // last: it starts once the rest is made
+};
+
 class WinePlayer final : public Player {
 public:
     // Takes away what the case seeded; files from the Unix side, which
@@ -245,8 +305,40 @@ protected:
         throw std::runtime_error("unknown macro " + name);
     }
 
+    bool Other(const Step& s) override {
+        const auto f = Fields(s.arg);
+        if (s.verb == "planted") {
+            Folder(f.at(0));
+            folder_ = W(f[0]);
+            exe_ = folder_ + L"\\clearstrand.exe";
+            bool copied = CopyFileW(g_exe.c_str(), exe_.c_str(), FALSE);
+            for (size_t i = 1; i < f.size(); ++i) {
+                copied &= CopyFileW(g_planted.c_str(), (folder_ + L"\\" + W(f[i]) + L".dll").c_str(), FALSE) != FALSE;
+                // Native first: Wine then searches as Windows does. Wine reads
+                // WINEDLLOVERRIDES from the Unix environment, which a Windows
+                // parent cannot set for its child; the program's own overrides
+                // in the registry are the same switch.
+                Value("HKCU", "SOFTWARE\\Wine\\AppDefaults\\clearstrand.exe\\DllOverrides", f[i], "native,builtin", false);
+            }
+            if (!copied) throw std::runtime_error("cannot plant in " + f[0]);
+        } else if (s.verb == "bulk") {
+            Folder(f.at(0));
+            const std::wstring last = W(f[0] + "\\" + f.at(1) + "\\" + f.at(2));
+            const std::string fill = "b() { IFS=; mkdir -p $1; cd $1; unset IFS; mkdir $(seq " + f[1] + "); for f in $(seq " +
+                                     f[2] + "); do touch $(seq -f %g/$f " + f[1] + "); done; }; b";  // few processes
+            if (!RunUnix(fill, {W(f[0])}, [&] { return Exists(last); })) throw std::runtime_error("cannot fill " + f[0]);
+        } else if (s.verb == "probe") {
+            probe_ = s.arg;
+        }
+        return s.verb == "planted" || s.verb == "bulk" || s.verb == "probe";
+    }
+
     void Open() override {
-        program_ = std::make_unique<drv::Process>(L"\"" + g_exe + L"\"");
+        wchar_t folder[MAX_PATH] = {};
+        GetCurrentDirectoryW(MAX_PATH, folder);
+        if (!folder_.empty()) SetCurrentDirectoryW(folder_.c_str());  // for the program alone
+        program_ = std::make_unique<drv::Process>(L"\"" + exe_ + L"\"");
+        SetCurrentDirectoryW(folder);
         if (!drv::PumpUntil([&] { return AnswerBox(); }, 30s)) throw std::runtime_error("no disclaimer");
         if (!drv::PumpUntil([&] { return (main_ = drv::FindTopWindow(program_->Id(), kWindowClass)); }, 20s) ||
             // "Ready" shows once before the first population too: ready is a
@@ -277,14 +369,29 @@ protected:
             return;
         }
         const HWND refresh = Control(kCommand1Id);
-        const auto root = drv::ReadTree(Control(kTreeView1Id)).at(0).item;
+        const auto tree = drv::ReadTree(Control(kTreeView1Id));
+        std::unique_ptr<Probe> probe;
+        POINT box{};
+        if (button == "start" && !probe_.empty()) {
+            const auto item = std::find_if(tree.begin(), tree.end(), [&](auto& i) { return U(i.text) == probe_; });
+            if (item == tree.end()) throw std::runtime_error("no " + probe_ + " to click");
+            box = drv::CheckBoxPoint(Control(kTreeView1Id), item->item);  // while the window answers
+            probe = std::make_unique<Probe>(main_);
+        }
         drv::ClickButton(Control(button == "start" ? kCommand2Id : kCommand1Id), [&] {
+            // Or a rebuilt tree; reading it waits for a busy window, so not while it is probed.
             return !IsWindowEnabled(refresh) || drv::FindMessageBox(program_->Id()) ||
-                   drv::ReadTree(Control(kTreeView1Id)).at(0).item != root;  // a rebuilt tree
+                   (!probe && drv::ReadTree(Control(kTreeView1Id)).at(0).item != tree.at(0).item);
         });
+        if (probe) {
+            drv::PumpFor(1s);
+            drv::ClickAt(box);
+            if (IsWindowEnabled(refresh)) throw std::runtime_error("the run ended before the click");
+        }
         if (!drv::PumpUntil([&] { return !AnswerBox() && IsWindowEnabled(refresh) && Status() == L"Ready"; }, 180s)) {
             throw std::runtime_error(button + " never ended");
         }
+        if (probe) probe->Check();
     }
     void Close() override {
         if (program_ && !program_->WaitForExit(0ms)) Press("cancel");
@@ -352,6 +459,8 @@ private:
     }
 
     std::unique_ptr<drv::Process> program_;
+    std::wstring exe_ = g_exe, folder_;  // the program, and the folder it runs from if not its own
+    std::string probe_;
     HWND main_ = nullptr;
     std::vector<std::pair<Hive, std::wstring>> keys_;
     std::vector<std::wstring> files_;  // made by the case, outermost first
@@ -371,7 +480,12 @@ int main(int argc, char** argv) {
     g_makeMsi = argv[2];
     g_msiDir = argv[3];
     g_msis = WindowsPath(W(argv[3]));
-    for (const Case& c : Load(U(WindowsPath(W(argv[4]))))) Register("Real", c, [](const Case& c) { WinePlayer().Play(c); });
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    g_planted = std::wstring(self).substr(0, std::wstring(self).rfind(L'\\')) + L"\\planted.dll";
+    for (int i = 4; i < argc; ++i) {
+        for (const Case& c : Load(U(WindowsPath(W(argv[i]))))) Register("Real", c, [](const Case& c) { WinePlayer().Play(c); });
+    }
     // Wine links these profile folders to the Linux home, one target for all:
     // as real folders they are what a Windows machine has, each its own.
     std::vector<std::wstring> own;

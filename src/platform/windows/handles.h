@@ -76,6 +76,10 @@ struct IconCloser {
     static HICON Invalid() noexcept { return nullptr; }
     static void Close(HICON icon) noexcept { DestroyIcon(icon); }
 };
+struct ModuleCloser {
+    static HMODULE Invalid() noexcept { return nullptr; }
+    static void Close(HMODULE module) noexcept { FreeLibrary(module); }
+};
 
 using UniqueFindHandle = UniqueHandle<HANDLE, FindCloser>;
 using UniqueFileHandle = UniqueHandle<HANDLE, FileCloser>;            // CreateFileW
@@ -85,6 +89,7 @@ using UniqueLocalMemory = UniqueHandle<wchar_t*, LocalMemoryCloser>;  // FormatM
 using UniqueGdiObject = UniqueHandle<HGDIOBJ, GdiObjectCloser>;
 using UniqueIcon = UniqueHandle<HICON, IconCloser>;
 using UniqueRegKey = UniqueHandle<HKEY, RegKeyCloser>;
+using UniqueModule = UniqueHandle<HMODULE, ModuleCloser>;  // LoadLibraryExW
 
 // A window's device context, released with the window it came from.
 class WindowDc {

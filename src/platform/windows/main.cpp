@@ -13,6 +13,7 @@
 #include "platform/windows/handles.h"
 #include "platform/windows/main_window.h"
 #include "platform/windows/shell.h"
+#include "platform/windows/system_library.h"
 #include "platform/windows/win32_files.h"
 #include "platform/windows/wmi_management.h"
 
@@ -46,8 +47,13 @@ FormControls FormControlsOf(MainWindow& window) {
 
 int Run(HINSTANCE instance, int showCommand) {
     ComInit com(COINIT_APARTMENTTHREADED);
+    // The manifest's activation context makes this version 6 of the common
+    // controls; they stay loaded while the window lives.
+    const SystemLibrary commonControls(L"comctl32.dll");
+    decltype(&InitCommonControlsEx) initCommonControls = nullptr;
+    commonControls.Get(initCommonControls, "InitCommonControlsEx");
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
+    initCommonControls(&controls);
 
     auto management = MakeWmiManagementService();
     auto files = MakeWin32FileService();
@@ -74,6 +80,14 @@ int Run(HINSTANCE instance, int showCommand) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    // Before anything loads a library. Where the system cannot restrict the
+    // search, the program's own folder would come first for every library
+    // loaded by name, the installer's included: it does not run at all.
+    if (!LoadLibrariesOnlyFromSystemFolder()) {
+        ShowErrorReport(nullptr, u"Clearstrand cannot make Windows load its libraries only from the system folder, "
+                                 u"and does not run without that. On Windows 7, install update KB2533623.");
+        return 1;
+    }
     try {
         return Run(instance, showCommand);
     } catch (...) {

@@ -276,6 +276,11 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DPICHANGED:
         ApplyDpi(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
         return 0;
+    case WM_CLOSE:
+        // The window answers what is sent to it during long work: a close
+        // sent meanwhile waits, like a click, for the handler's end.
+        handlers_.Run([this] { Destroy(); });
+        return 0;
     case WM_DESTROY:
         handlers_.Stop();
         PostQuitMessage(failure_ ? 1 : 0);

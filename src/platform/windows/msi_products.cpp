@@ -5,11 +5,13 @@
 #include <wbemcli.h>
 
 #include <cwctype>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/errors.h"
-#include "platform/windows/handles.h"
+#include "platform/windows/keep_answering.h"
+#include "platform/windows/system_library.h"
 #include "platform/windows/win32_errors.h"
 #include "platform/windows/wide_strings.h"
 
@@ -39,6 +41,32 @@ std::wstring NormaliseQuery(std::u16string_view query) {
     return out;
 }
 
+// The installer's library, loaded from the system folder on first use and
+// kept while anything from it lives.
+struct Installer {
+    Installer() {
+        library.Get(enumProductsEx, "MsiEnumProductsExW");
+        library.Get(getProductInfoEx, "MsiGetProductInfoExW");
+        library.Get(configureProductEx, "MsiConfigureProductExW");
+        library.Get(setInternalUi, "MsiSetInternalUI");
+        library.Get(setExternalUi, "MsiSetExternalUIW");
+    }
+
+    SystemLibrary library{L"msi.dll"};
+    decltype(&MsiEnumProductsExW) enumProductsEx = nullptr;
+    decltype(&MsiGetProductInfoExW) getProductInfoEx = nullptr;
+    decltype(&MsiConfigureProductExW) configureProductEx = nullptr;
+    decltype(&MsiSetInternalUI) setInternalUi = nullptr;
+    decltype(&MsiSetExternalUIW) setExternalUi = nullptr;
+};
+
+std::shared_ptr<const Installer> LoadInstaller() {
+    static std::weak_ptr<const Installer> loaded;
+    auto installer = loaded.lock();
+    if (!installer) loaded = installer = std::make_shared<const Installer>();
+    return installer;
+}
+
 // A product as the installer registered it: its code and where it lives.
 struct ProductKey {
     std::wstring code;
@@ -47,13 +75,13 @@ struct ProductKey {
 };
 
 // MsiGetProductInfoExW with the buffer grown until the value fits.
-UINT ReadProductInfo(const ProductKey& key, const wchar_t* property, std::wstring& value) {
+UINT ReadProductInfo(const Installer& installer, const ProductKey& key, const wchar_t* property, std::wstring& value) {
     const wchar_t* sid = key.userSid.empty() ? nullptr : key.userSid.c_str();
     std::vector<wchar_t> buffer(128);
     while (true) {
         DWORD size = static_cast<DWORD>(buffer.size());
-        const UINT code = MsiGetProductInfoExW(key.code.c_str(), sid, key.context, property,
-                                               buffer.data(), &size);
+        const UINT code = installer.getProductInfoEx(key.code.c_str(), sid, key.context, property,
+                                                     buffer.data(), &size);
         if (code == ERROR_MORE_DATA) {
             buffer.resize(static_cast<size_t>(size) + 1);
             continue;
@@ -65,35 +93,57 @@ UINT ReadProductInfo(const ProductKey& key, const wchar_t* property, std::wstrin
     }
 }
 
-// Restores the installer's previous UI level when the uninstall returns.
+// The installer shows nothing while it uninstalls, and its frequent progress
+// messages let the window answer meanwhile; both settings are restored when
+// the uninstall returns.
 class SilentInstallerUi {
 public:
-    SilentInstallerUi() : previous_(MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr)) {}
-    ~SilentInstallerUi() { MsiSetInternalUI(previous_, nullptr); }
+    explicit SilentInstallerUi(const Installer& installer)
+        : installer_(installer),
+          previousLevel_(installer.setInternalUi(INSTALLUILEVEL_NONE, nullptr)),
+          previousHandler_(installer.setExternalUi(&Answer, kProgress, nullptr)) {}
+    ~SilentInstallerUi() {
+        // The program sets no other handler: the previous one is none.
+        installer_.setExternalUi(previousHandler_, 0, nullptr);
+        installer_.setInternalUi(previousLevel_, nullptr);
+    }
     SilentInstallerUi(const SilentInstallerUi&) = delete;
     SilentInstallerUi& operator=(const SilentInstallerUi&) = delete;
 
 private:
-    INSTALLUILEVEL previous_;
+    // Messages that ask nothing of the user.
+    static constexpr DWORD kProgress = INSTALLLOGMODE_ACTIONSTART | INSTALLLOGMODE_ACTIONDATA | INSTALLLOGMODE_PROGRESS;
+
+    // 0: nothing was shown, the installer goes on as without a handler.
+    static INT CALLBACK Answer(LPVOID, UINT, LPCWSTR) {
+        KeepAnswering();
+        return 0;
+    }
+
+    const Installer& installer_;
+    INSTALLUILEVEL previousLevel_;
+    INSTALLUI_HANDLERW previousHandler_;
 };
 
 class MsiProduct final : public InstalledProduct {
 public:
-    MsiProduct(ProductKey key, std::u16string name) : key_(std::move(key)), name_(std::move(name)) {}
+    MsiProduct(std::shared_ptr<const Installer> installer, ProductKey key, std::u16string name)
+        : installer_(std::move(installer)), key_(std::move(key)), name_(std::move(name)) {}
 
     std::u16string Name() override { return name_; }
 
     // The installer's code goes back unchanged, 3010 and 1641 (restart needed)
     // included: the caller decides what counts as removed.
     int32_t UnInstall() override {
-        const SilentInstallerUi silent;
+        const SilentInstallerUi silent(*installer_);
         // A restart is never started from here; the code says whether one is due.
-        const UINT code = MsiConfigureProductExW(key_.code.c_str(), INSTALLLEVEL_DEFAULT,
-                                                 INSTALLSTATE_ABSENT, L"REBOOT=ReallySuppress");
+        const UINT code = installer_->configureProductEx(key_.code.c_str(), INSTALLLEVEL_DEFAULT,
+                                                         INSTALLSTATE_ABSENT, L"REBOOT=ReallySuppress");
         return static_cast<int32_t>(code);
     }
 
 private:
+    std::shared_ptr<const Installer> installer_;
     ProductKey key_;
     std::u16string name_;  // as the query saw it
 };
@@ -109,14 +159,14 @@ public:
             std::wstring name;
             // A product whose name cannot be read stays in the list, nameless,
             // as the class shows it: a nameless product matches nothing.
-            ReadProductInfo(key, INSTALLPROPERTY_PRODUCTNAME, name);
-            products.push_back(std::make_unique<MsiProduct>(key, FromWide(name)));
+            ReadProductInfo(*installer_, key, INSTALLPROPERTY_PRODUCTNAME, name);
+            products.push_back(std::make_unique<MsiProduct>(installer_, key, FromWide(name)));
         }
         return products;
     }
 
 private:
-    static std::vector<ProductKey> EnumerateProducts() {
+    std::vector<ProductKey> EnumerateProducts() const {
         // "s-1-1-0" (everyone) with the per-user contexts lists every user's
         // products; the machine context needs no SID of its own.
         constexpr DWORD contexts =
@@ -127,13 +177,13 @@ private:
             MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_NONE;
             std::vector<wchar_t> sid(128);
             DWORD sidSize = static_cast<DWORD>(sid.size());
-            UINT result = MsiEnumProductsExW(nullptr, L"s-1-1-0", contexts, index, code, &context,
-                                             sid.data(), &sidSize);
+            UINT result = installer_->enumProductsEx(nullptr, L"s-1-1-0", contexts, index, code, &context,
+                                                     sid.data(), &sidSize);
             if (result == ERROR_MORE_DATA) {
                 sid.resize(static_cast<size_t>(sidSize) + 1);
                 sidSize = static_cast<DWORD>(sid.size());
-                result = MsiEnumProductsExW(nullptr, L"s-1-1-0", contexts, index, code, &context,
-                                            sid.data(), &sidSize);
+                result = installer_->enumProductsEx(nullptr, L"s-1-1-0", contexts, index, code, &context,
+                                                    sid.data(), &sidSize);
             }
             if (result == ERROR_NO_MORE_ITEMS) {
                 break;
@@ -145,6 +195,8 @@ private:
         }
         return keys;
     }
+
+    std::shared_ptr<const Installer> installer_ = LoadInstaller();
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "platform/errors.h"
 #include "platform/paths.h"
 #include "platform/windows/handles.h"
+#include "platform/windows/keep_answering.h"
 #include "platform/windows/protected_folders.h"
 #include "platform/windows/win32_errors.h"
 #include "platform/windows/wide_strings.h"
@@ -91,6 +92,7 @@ public:
     // read-only first when forced. A reparse point goes itself, never what
     // it leads to.
     void Delete(bool force) const {
+        KeepAnswering();
         const UniqueFileHandle handle = OpenHere(DELETE | FILE_WRITE_ATTRIBUTES);
         FILE_BASIC_INFO basic{};
         if (!GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &basic, sizeof(basic))) ThrowLastError(Shown(place_));
@@ -154,6 +156,7 @@ private:
     // ever listed, so nothing behind it is ever deleted.
     template <typename Visit>
     void ForEachEntry(Visit visit) {
+        KeepAnswering();
         const std::wstring& place = entry_.place();
         try {
             const UniqueFileHandle handle = entry_.OpenHere(0);

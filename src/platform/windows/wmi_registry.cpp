@@ -9,6 +9,7 @@
 
 #include "platform/errors.h"
 #include "platform/windows/com_values.h"
+#include "platform/windows/keep_answering.h"
 #include "platform/windows/win32_errors.h"
 #include "platform/windows/wide_strings.h"
 
@@ -184,6 +185,7 @@ private:
     }
 
     ComPtr<IWbemClassObject> Exec(const UniqueBstr& method, IWbemClassObject* in) {
+        KeepAnswering();
         ComPtr<IWbemClassObject> out;
         ThrowIfFailed(services_->ExecMethod(className_.get(), method.get(), 0, schema_->context.Get(), in,
                                             &out, nullptr));
