@@ -2,7 +2,7 @@
 // the program's start, against what the registry itself allows.
 //
 //   clearstrand_bench.exe --exe CLEARSTRAND_EXE --msi-dir DIR --out FILE.json
-//                         [--table FILE.txt] [--tiny] [--sizes N1,N2,...]
+//                         [--table FILE.txt] [--tiny] [--erase] [--sizes N1,N2,...]
 //
 // It seeds the machine it runs on (the registry through the Win32 API, the
 // installer products with msiexec), so it belongs in a prefix of its own.
@@ -40,6 +40,7 @@ using namespace clearstrand::bench;
 
 struct Options {
     bool tiny = false;
+    bool eraseOnly = false;  // the folder erase alone, for a quick look at it
     std::vector<size_t> sizes;  // population sizes in place of the usual ones
     std::wstring exe;
     std::wstring msiDir;
@@ -58,12 +59,20 @@ struct Sizes {
     }
     size_t removalRuns;
     size_t startupRuns;
+    size_t eraseFiles;
+    size_t eraseFolders;
+    size_t eraseRuns;
 };
 
 constexpr wchar_t kDeleteParent[] = L"SOFTWARE\\Clearstrand Bench";
 constexpr wchar_t kDeleteRoot[] = L"SOFTWARE\\Clearstrand Bench\\Tree";
 constexpr char16_t kAbsentKey[] = u"Clearstrand Bench Absent Key";
 constexpr char16_t kAbsentProduct[] = u"Clearstrand Bench Absent Product";
+// Two trees of the same shape, with names of the same length.
+constexpr wchar_t kEraseParent[] = L"C:\\Clearstrand Bench Erase";
+constexpr wchar_t kEraseProgram[] = L"C:\\Clearstrand Bench Erase\\Eraser";
+constexpr wchar_t kEraseFloor[] = L"C:\\Clearstrand Bench Erase\\Floors";
+constexpr size_t kEraseFileBytes = 1024;
 
 std::string Narrow(const std::wstring& text) {
     std::string out;
@@ -277,6 +286,36 @@ RemovalRow MeasureSubtreeDelete(BenchForm& bench, size_t keys, size_t runs) {
     return row;
 }
 
+// A program folder erased through Form1::EraseFolder and the real file
+// service, against the bare loop on an identical tree seeded afresh before
+// each run; the two take turns.
+RemovalRow MeasureErase(BenchForm& bench, size_t files, size_t folders, size_t runs) {
+    Form1& form = bench.form();
+    const std::u16string program(kEraseProgram, kEraseProgram + wcslen(kEraseProgram));
+    RemovalRow row;
+    row.name = "EraseFolder, " + std::to_string(files) + " files in " + std::to_string(folders) + " folders";
+    row.floorName = "bare Win32 loop";
+    row.size = files;
+    row.runs = runs;
+    CreateDirectoryW(kEraseParent, nullptr);
+    for (const wchar_t* left : {kEraseFloor, kEraseProgram}) {  // by a run that failed
+        if (FolderExists(left)) DeleteTreeBare(left);
+    }
+    std::vector<double> times, floor;
+    for (size_t i = 0; i < runs; ++i) {
+        SeedFileTree(kEraseFloor, files, folders, kEraseFileBytes);
+        floor.push_back(TimeMs([] { DeleteTreeBare(kEraseFloor); }));
+        SeedFileTree(kEraseProgram, files, folders, kEraseFileBytes);
+        times.push_back(TimeMs([&] { form.EraseFolder(program); }));
+        if (FolderExists(kEraseProgram)) throw std::runtime_error("EraseFolder left the benchmark tree behind");
+    }
+    bench.CheckNoMessageBox();
+    row.ms = Median(times);
+    row.floorMs = Median(floor);
+    RemoveDirectoryW(kEraseParent);
+    return row;
+}
+
 // ---- Start-up --------------------------------------------------------------------
 
 // Waits with a short step: the figure is in milliseconds.
@@ -412,7 +451,8 @@ void Log(const std::string& text) {
 }
 
 Results Run(const Options& options) {
-    Sizes sizes = options.tiny ? Sizes{{10}, 10, 1, 10, 1, 1} : Sizes{{100, 1000, 10000}, 1000, 20, 1000, 9, 3};
+    Sizes sizes = options.tiny ? Sizes{{10}, 10, 1, 10, 1, 1, 100, 10, 1}
+                               : Sizes{{100, 1000, 10000}, 1000, 20, 1000, 9, 3, 10000, 500, 3};
     if (!options.sizes.empty()) sizes.population = options.sizes;
     Results results;
     results.tiny = options.tiny;
@@ -429,6 +469,15 @@ Results Run(const Options& options) {
     }
 
     BenchForm bench;
+    const auto erase = [&] {
+        Log("removal: erasing " + std::to_string(sizes.eraseFiles) + " files");
+        results.removal.push_back(MeasureErase(bench, sizes.eraseFiles, sizes.eraseFolders, sizes.eraseRuns));
+    };
+    if (options.eraseOnly) {
+        erase();
+        results.targets = JudgeTargets(results);
+        return results;
+    }
     size_t seeded = 0;
     for (const size_t n : sizes.population) {
         Log("seeding " + std::to_string(n) + " uninstall entries");
@@ -465,6 +514,7 @@ Results Run(const Options& options) {
     }
     Log("removal: a " + std::to_string(sizes.subtreeKeys) + "-key subtree");
     results.removal.push_back(MeasureSubtreeDelete(bench, sizes.subtreeKeys, sizes.removalRuns > 1 ? 5 : 1));
+    erase();
 
     // Leave the machine's registry as it was found; the products stay.
     RemoveUninstallEntries(largest);
@@ -483,6 +533,7 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
             return WindowsPath(argv[++i]);
         };
         if (arg == L"--tiny") options.tiny = true;
+        else if (arg == L"--erase") options.eraseOnly = true;
         else if (arg == L"--exe") options.exe = value();
         else if (arg == L"--msi-dir") options.msiDir = value();
         else if (arg == L"--out") options.out = value();
@@ -515,7 +566,7 @@ int wmain(int argc, wchar_t** argv) {
         const auto options = ParseOptions(argc, argv);
         if (!options) {
             std::cerr << "usage: clearstrand_bench --out FILE.json [--table FILE.txt] [--exe CLEARSTRAND_EXE]\n"
-                         "                         [--msi-dir DIR] [--tiny] [--sizes N1,N2,...]\n";
+                         "                         [--msi-dir DIR] [--tiny] [--erase] [--sizes N1,N2,...]\n";
             return 2;
         }
         const Results results = Run(*options);

@@ -5,13 +5,15 @@
 #
 #   scripts/bench.sh           the full sizes (N = 100, 1,000, 10,000; M = 0, 20)
 #   scripts/bench.sh --tiny    N = 10, M = 0 and 1, one run each: proves it works
+#   scripts/bench.sh --erase   the folder erase alone
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 args=()
 for a in "$@"; do
     case "$a" in
     --tiny) args+=(--tiny) ;;
-    *) echo "usage: $0 [--tiny]" >&2; exit 2 ;;
+    --erase) args+=(--erase) ;;
+    *) echo "usage: $0 [--tiny] [--erase]" >&2; exit 2 ;;
     esac
 done
 
