@@ -287,8 +287,8 @@ RemovalRow MeasureSubtreeDelete(BenchForm& bench, size_t keys, size_t runs) {
 }
 
 // A program folder erased through Form1::EraseFolder and the real file
-// service, against the bare loop on an identical tree seeded afresh before
-// each run; the two take turns.
+// service, against the bare loop on an identical tree seeded afresh for
+// each run.
 RemovalRow MeasureErase(BenchForm& bench, size_t files, size_t folders, size_t runs) {
     Form1& form = bench.form();
     const std::u16string program(kEraseProgram, kEraseProgram + wcslen(kEraseProgram));
@@ -301,13 +301,26 @@ RemovalRow MeasureErase(BenchForm& bench, size_t files, size_t folders, size_t r
     for (const wchar_t* left : {kEraseFloor, kEraseProgram}) {  // by a run that failed
         if (FolderExists(left)) DeleteTreeBare(left);
     }
-    std::vector<double> times, floor;
-    for (size_t i = 0; i < runs; ++i) {
-        SeedFileTree(kEraseFloor, files, folders, kEraseFileBytes);
-        floor.push_back(TimeMs([] { DeleteTreeBare(kEraseFloor); }));
-        SeedFileTree(kEraseProgram, files, folders, kEraseFileBytes);
-        times.push_back(TimeMs([&] { form.EraseFolder(program); }));
+    const std::function<void()> erase = [&] {
+        form.EraseFolder(program);
         if (FolderExists(kEraseProgram)) throw std::runtime_error("EraseFolder left the benchmark tree behind");
+    };
+    const std::function<void()> bare = [] { DeleteTreeBare(kEraseFloor); };
+    // Each tree is seeded right before it is timed, and the two take turns
+    // going first. One pair first, uncounted.
+    const auto timed = [&](const wchar_t* root, const std::function<void()>& work) {
+        SeedFileTree(root, files, folders, kEraseFileBytes);
+        return TimeMs(work);
+    };
+    std::vector<double> times, floor;
+    for (size_t i = 0; i <= runs; ++i) {
+        const double first = i % 2 ? timed(kEraseProgram, erase) : timed(kEraseFloor, bare);
+        const double second = i % 2 ? timed(kEraseFloor, bare) : timed(kEraseProgram, erase);
+        if (i == 0) continue;
+        floor.push_back(i % 2 ? second : first);
+        times.push_back(i % 2 ? first : second);
+        std::cerr << "  run " << i << ": bare loop " << floor.back() << " ms, EraseFolder " << times.back() << " ms"
+                  << std::endl;
     }
     bench.CheckNoMessageBox();
     row.ms = Median(times);

@@ -16,7 +16,7 @@
 //            the last "boxes"); log WORDS (block: the log lines of the last action that start
 //            with one of the words; memory only); safe / unsafe FOLDER | FOLDER...
 //   declare  gone key|folder|file|product|msi WHAT | WHAT...: all else must stay byte for byte
-//   macros   ${windows} ${documents} ${pf86} ${outside} ${short:PATH} ${x40} (40 x's) ${sp}
+//   macros   ${windows} ${documents} ${pf86} ${outside} ${short:PATH} ${lower:TEXT} ${x40} (40 x's) ${sp}
 //
 // Hives are HKLM (its 32-bit view, the program's), HKLM64 and HKCU. A player
 // supplies the platform: the in-memory machine or the real program under Wine.
