@@ -2,7 +2,8 @@
 // the program's start, against what the registry itself allows.
 //
 //   clearstrand_bench.exe --exe CLEARSTRAND_EXE --msi-dir DIR --out FILE.json
-//                         [--table FILE.txt] [--tiny] [--erase] [--sizes N1,N2,...]
+//                         [--table FILE.txt] [--tiny] [--erase] [--erase-in FOLDER]
+//                         [--sizes N1,N2,...]
 //
 // It seeds the machine it runs on (the registry through the Win32 API, the
 // installer products with msiexec), so it belongs in a prefix of its own.
@@ -41,6 +42,7 @@ using namespace clearstrand::bench;
 struct Options {
     bool tiny = false;
     bool eraseOnly = false;  // the folder erase alone, for a quick look at it
+    std::wstring eraseIn = L"C:";  // where its trees are made
     std::vector<size_t> sizes;  // population sizes in place of the usual ones
     std::wstring exe;
     std::wstring msiDir;
@@ -68,10 +70,6 @@ constexpr wchar_t kDeleteParent[] = L"SOFTWARE\\Clearstrand Bench";
 constexpr wchar_t kDeleteRoot[] = L"SOFTWARE\\Clearstrand Bench\\Tree";
 constexpr char16_t kAbsentKey[] = u"Clearstrand Bench Absent Key";
 constexpr char16_t kAbsentProduct[] = u"Clearstrand Bench Absent Product";
-// Two trees of the same shape, with names of the same length.
-constexpr wchar_t kEraseParent[] = L"C:\\Clearstrand Bench Erase";
-constexpr wchar_t kEraseProgram[] = L"C:\\Clearstrand Bench Erase\\Eraser";
-constexpr wchar_t kEraseFloor[] = L"C:\\Clearstrand Bench Erase\\Floors";
 constexpr size_t kEraseFileBytes = 1024;
 
 std::string Narrow(const std::wstring& text) {
@@ -289,33 +287,36 @@ RemovalRow MeasureSubtreeDelete(BenchForm& bench, size_t keys, size_t runs) {
 // A program folder erased through Form1::EraseFolder and the real file
 // service, against the bare loop on an identical tree seeded afresh for
 // each run.
-RemovalRow MeasureErase(BenchForm& bench, size_t files, size_t folders, size_t runs) {
+RemovalRow MeasureErase(BenchForm& bench, const std::wstring& in, size_t files, size_t folders, size_t runs) {
     Form1& form = bench.form();
-    const std::u16string program(kEraseProgram, kEraseProgram + wcslen(kEraseProgram));
+    // Two trees of the same shape, with names of the same length.
+    const std::wstring parent = in + L"\\Clearstrand Bench Erase";
+    const std::wstring programRoot = parent + L"\\Eraser", floorRoot = parent + L"\\Floors";
+    const std::u16string program(programRoot.begin(), programRoot.end());
     RemovalRow row;
     row.name = "EraseFolder, " + std::to_string(files) + " files in " + std::to_string(folders) + " folders";
     row.floorName = "bare Win32 loop";
     row.size = files;
     row.runs = runs;
-    CreateDirectoryW(kEraseParent, nullptr);
-    for (const wchar_t* left : {kEraseFloor, kEraseProgram}) {  // by a run that failed
+    CreateDirectoryW(parent.c_str(), nullptr);
+    for (const auto& left : {floorRoot, programRoot}) {  // by a run that failed
         if (FolderExists(left)) DeleteTreeBare(left);
     }
     const std::function<void()> erase = [&] {
         form.EraseFolder(program);
-        if (FolderExists(kEraseProgram)) throw std::runtime_error("EraseFolder left the benchmark tree behind");
+        if (FolderExists(programRoot)) throw std::runtime_error("EraseFolder left the benchmark tree behind");
     };
-    const std::function<void()> bare = [] { DeleteTreeBare(kEraseFloor); };
+    const std::function<void()> bare = [&] { DeleteTreeBare(floorRoot); };
     // Each tree is seeded right before it is timed, and the two take turns
     // going first. One pair first, uncounted.
-    const auto timed = [&](const wchar_t* root, const std::function<void()>& work) {
+    const auto timed = [&](const std::wstring& root, const std::function<void()>& work) {
         SeedFileTree(root, files, folders, kEraseFileBytes);
         return TimeMs(work);
     };
     std::vector<double> times, floor;
     for (size_t i = 0; i <= runs; ++i) {
-        const double first = i % 2 ? timed(kEraseProgram, erase) : timed(kEraseFloor, bare);
-        const double second = i % 2 ? timed(kEraseFloor, bare) : timed(kEraseProgram, erase);
+        const double first = i % 2 ? timed(programRoot, erase) : timed(floorRoot, bare);
+        const double second = i % 2 ? timed(floorRoot, bare) : timed(programRoot, erase);
         if (i == 0) continue;
         floor.push_back(i % 2 ? second : first);
         times.push_back(i % 2 ? first : second);
@@ -325,7 +326,7 @@ RemovalRow MeasureErase(BenchForm& bench, size_t files, size_t folders, size_t r
     bench.CheckNoMessageBox();
     row.ms = Median(times);
     row.floorMs = Median(floor);
-    RemoveDirectoryW(kEraseParent);
+    RemoveDirectoryW(parent.c_str());
     return row;
 }
 
@@ -484,7 +485,8 @@ Results Run(const Options& options) {
     BenchForm bench;
     const auto erase = [&] {
         Log("removal: erasing " + std::to_string(sizes.eraseFiles) + " files");
-        results.removal.push_back(MeasureErase(bench, sizes.eraseFiles, sizes.eraseFolders, sizes.eraseRuns));
+        results.removal.push_back(
+            MeasureErase(bench, options.eraseIn, sizes.eraseFiles, sizes.eraseFolders, sizes.eraseRuns));
     };
     if (options.eraseOnly) {
         erase();
@@ -547,6 +549,7 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
         };
         if (arg == L"--tiny") options.tiny = true;
         else if (arg == L"--erase") options.eraseOnly = true;
+        else if (arg == L"--erase-in") options.eraseIn = value();
         else if (arg == L"--exe") options.exe = value();
         else if (arg == L"--msi-dir") options.msiDir = value();
         else if (arg == L"--out") options.out = value();
@@ -579,7 +582,8 @@ int wmain(int argc, wchar_t** argv) {
         const auto options = ParseOptions(argc, argv);
         if (!options) {
             std::cerr << "usage: clearstrand_bench --out FILE.json [--table FILE.txt] [--exe CLEARSTRAND_EXE]\n"
-                         "                         [--msi-dir DIR] [--tiny] [--erase] [--sizes N1,N2,...]\n";
+                         "                         [--msi-dir DIR] [--tiny] [--erase] [--erase-in FOLDER]\n"
+                         "                         [--sizes N1,N2,...]\n";
             return 2;
         }
         const Results results = Run(*options);
