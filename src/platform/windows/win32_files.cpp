@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <optional>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/errors.h"
@@ -122,6 +124,11 @@ public:
             access |= FILE_LIST_DIRECTORY;
         }
         UniqueFileHandle handle = Open(place_, access);
+        if (!handle && GetLastError() == ERROR_ACCESS_DENIED && (access & FILE_LIST_DIRECTORY)) {
+            // A folder that may not go may still be emptied; its own deletion then fails.
+            deletable_ = false;
+            handle = Open(place_, access & ~static_cast<DWORD>(DELETE | FILE_WRITE_ATTRIBUTES));
+        }
         if (!handle) ThrowLastError(Shown(place_));
         if (!IsAt(handle.get(), place_)) {
             const auto target = FinalPathOf(handle.get());
@@ -145,6 +152,7 @@ public:
     void Delete(bool force) {
         const HANDLE handle = Here();
         const UniqueFileHandle closing = std::move(handle_);
+        if (!deletable_) ThrowError(ERROR_ACCESS_DENIED, Shown(place_));
         if (force && (attributes_ & FILE_ATTRIBUTE_READONLY)) {
             FILE_BASIC_INFO basic{};  // times of 0 stay as they are
             basic.FileAttributes = attributes_ & kSettable & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
@@ -164,6 +172,7 @@ private:
     std::wstring place_;
     DWORD attributes_;
     UniqueFileHandle handle_;
+    bool deletable_ = true;
     std::optional<LinkKept> link_;
 };
 
