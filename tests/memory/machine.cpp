@@ -191,10 +191,6 @@ private:
     Machine& m_;
 };
 
-}  // namespace
-
-namespace {
-
 // The short name Windows gives a name that does not fit 8.3: its first
 // letters and digits, "~" and three more from a hash, as Wine makes them.
 std::u16string ShortName(const std::u16string& path) {
