@@ -124,9 +124,11 @@ public:
             access |= FILE_LIST_DIRECTORY;
         }
         UniqueFileHandle handle = Open(place_, access);
-        if (!handle && GetLastError() == ERROR_ACCESS_DENIED && (access & FILE_LIST_DIRECTORY)) {
-            // A folder that may not go may still be emptied; its own deletion then fails.
-            deletable_ = false;
+        const DWORD refused = handle ? ERROR_SUCCESS : GetLastError();
+        if ((refused == ERROR_ACCESS_DENIED || refused == ERROR_SHARING_VIOLATION) && (access & FILE_LIST_DIRECTORY)) {
+            // A folder that may not go now (its rights, or another program
+            // holding it) is still emptied; its own deletion then fails so.
+            undeletable_ = refused;
             handle = Open(place_, access & ~static_cast<DWORD>(DELETE | FILE_WRITE_ATTRIBUTES));
         }
         if (!handle) ThrowLastError(Shown(place_));
@@ -152,7 +154,7 @@ public:
     void Delete(bool force) {
         const HANDLE handle = Here();
         const UniqueFileHandle closing = std::move(handle_);
-        if (!deletable_) ThrowError(ERROR_ACCESS_DENIED, Shown(place_));
+        if (undeletable_) ThrowError(undeletable_, Shown(place_));
         if (force && (attributes_ & FILE_ATTRIBUTE_READONLY)) {
             FILE_BASIC_INFO basic{};  // times of 0 stay as they are
             basic.FileAttributes = attributes_ & kSettable & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
@@ -172,7 +174,7 @@ private:
     std::wstring place_;
     DWORD attributes_;
     UniqueFileHandle handle_;
-    bool deletable_ = true;
+    DWORD undeletable_ = ERROR_SUCCESS;  // why the entry could not be opened for its deletion
     std::optional<LinkKept> link_;
 };
 
