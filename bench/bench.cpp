@@ -2,7 +2,8 @@
 // the program's start, against what the registry itself allows.
 //
 //   clearstrand_bench.exe --exe CLEARSTRAND_EXE --msi-dir DIR --out FILE.json
-//                         [--table FILE.txt] [--tiny] [--sizes N1,N2,...]
+//                         [--table FILE.txt] [--tiny] [--erase] [--erase-in FOLDER]
+//                         [--sizes N1,N2,...]
 //
 // It seeds the machine it runs on (the registry through the Win32 API, the
 // installer products with msiexec), so it belongs in a prefix of its own.
@@ -40,6 +41,8 @@ using namespace clearstrand::bench;
 
 struct Options {
     bool tiny = false;
+    bool eraseOnly = false;  // the folder erase alone, for a quick look at it
+    std::wstring eraseIn = L"C:";  // where its trees are made
     std::vector<size_t> sizes;  // population sizes in place of the usual ones
     std::wstring exe;
     std::wstring msiDir;
@@ -58,12 +61,16 @@ struct Sizes {
     }
     size_t removalRuns;
     size_t startupRuns;
+    size_t eraseFiles;
+    size_t eraseFolders;
+    size_t eraseRuns;
 };
 
 constexpr wchar_t kDeleteParent[] = L"SOFTWARE\\Clearstrand Bench";
 constexpr wchar_t kDeleteRoot[] = L"SOFTWARE\\Clearstrand Bench\\Tree";
 constexpr char16_t kAbsentKey[] = u"Clearstrand Bench Absent Key";
 constexpr char16_t kAbsentProduct[] = u"Clearstrand Bench Absent Product";
+constexpr size_t kEraseFileBytes = 1024;
 
 std::string Narrow(const std::wstring& text) {
     std::string out;
@@ -276,6 +283,52 @@ RemovalRow MeasureSubtreeDelete(BenchForm& bench, size_t keys, size_t runs) {
     return row;
 }
 
+// A program folder erased through Form1::EraseFolder and the real file
+// service, against the bare loop on an identical tree seeded afresh for
+// each run.
+RemovalRow MeasureErase(BenchForm& bench, const std::wstring& in, size_t files, size_t folders, size_t runs) {
+    Form1& form = bench.form();
+    // Two trees of the same shape, with names of the same length.
+    const std::wstring parent = in + L"\\Clearstrand Bench Erase";
+    const std::wstring programRoot = parent + L"\\Eraser", floorRoot = parent + L"\\Floors";
+    const std::u16string program(programRoot.begin(), programRoot.end());
+    RemovalRow row;
+    row.name = "EraseFolder, " + std::to_string(files) + " files in " + std::to_string(folders) + " folders";
+    row.floorName = "bare Win32 loop";
+    row.size = files;
+    row.runs = runs;
+    CreateDirectoryW(parent.c_str(), nullptr);
+    for (const auto& left : {floorRoot, programRoot}) {  // by a run that failed
+        if (FolderExists(left)) DeleteTreeBare(left);
+    }
+    const std::function<void()> erase = [&] {
+        form.EraseFolder(program);
+        if (FolderExists(programRoot)) throw std::runtime_error("EraseFolder left the benchmark tree behind");
+    };
+    const std::function<void()> bare = [&] { DeleteTreeBare(floorRoot); };
+    // Each tree is seeded right before it is timed, and the two take turns
+    // going first. One pair first, uncounted.
+    const auto timed = [&](const std::wstring& root, const std::function<void()>& work) {
+        SeedFileTree(root, files, folders, kEraseFileBytes);
+        return TimeMs(work);
+    };
+    std::vector<double> times, floor;
+    for (size_t i = 0; i <= runs; ++i) {
+        const double first = i % 2 ? timed(programRoot, erase) : timed(floorRoot, bare);
+        const double second = i % 2 ? timed(floorRoot, bare) : timed(programRoot, erase);
+        if (i == 0) continue;
+        floor.push_back(i % 2 ? second : first);
+        times.push_back(i % 2 ? first : second);
+        std::cerr << "  run " << i << ": bare loop " << floor.back() << " ms, EraseFolder " << times.back() << " ms"
+                  << std::endl;
+    }
+    bench.CheckNoMessageBox();
+    row.ms = Median(times);
+    row.floorMs = Median(floor);
+    RemoveDirectoryW(parent.c_str());
+    return row;
+}
+
 // ---- Start-up --------------------------------------------------------------------
 
 // Waits with a short step: the figure is in milliseconds.
@@ -411,7 +464,8 @@ void Log(const std::string& text) {
 }
 
 Results Run(const Options& options) {
-    Sizes sizes = options.tiny ? Sizes{{10}, 10, 1, 10, 1, 1} : Sizes{{100, 1000, 10000}, 1000, 20, 1000, 9, 3};
+    Sizes sizes = options.tiny ? Sizes{{10}, 10, 1, 10, 1, 1, 100, 10, 1}
+                               : Sizes{{100, 1000, 10000}, 1000, 20, 1000, 9, 3, 10000, 500, 3};
     if (!options.sizes.empty()) sizes.population = options.sizes;
     Results results;
     results.tiny = options.tiny;
@@ -428,6 +482,16 @@ Results Run(const Options& options) {
     }
 
     BenchForm bench;
+    const auto erase = [&] {
+        Log("removal: erasing " + std::to_string(sizes.eraseFiles) + " files");
+        results.removal.push_back(
+            MeasureErase(bench, options.eraseIn, sizes.eraseFiles, sizes.eraseFolders, sizes.eraseRuns));
+    };
+    if (options.eraseOnly) {
+        erase();
+        results.targets = JudgeTargets(results);
+        return results;
+    }
     size_t seeded = 0;
     for (const size_t n : sizes.population) {
         Log("seeding " + std::to_string(n) + " uninstall entries");
@@ -464,6 +528,7 @@ Results Run(const Options& options) {
     }
     Log("removal: a " + std::to_string(sizes.subtreeKeys) + "-key subtree");
     results.removal.push_back(MeasureSubtreeDelete(bench, sizes.subtreeKeys, sizes.removalRuns > 1 ? 5 : 1));
+    erase();
 
     // Leave the machine's registry as it was found; the products stay.
     RemoveUninstallEntries(largest);
@@ -482,6 +547,8 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
             return WindowsPath(argv[++i]);
         };
         if (arg == L"--tiny") options.tiny = true;
+        else if (arg == L"--erase") options.eraseOnly = true;
+        else if (arg == L"--erase-in") options.eraseIn = value();
         else if (arg == L"--exe") options.exe = value();
         else if (arg == L"--msi-dir") options.msiDir = value();
         else if (arg == L"--out") options.out = value();
@@ -514,7 +581,8 @@ int wmain(int argc, wchar_t** argv) {
         const auto options = ParseOptions(argc, argv);
         if (!options) {
             std::cerr << "usage: clearstrand_bench --out FILE.json [--table FILE.txt] [--exe CLEARSTRAND_EXE]\n"
-                         "                         [--msi-dir DIR] [--tiny] [--sizes N1,N2,...]\n";
+                         "                         [--msi-dir DIR] [--tiny] [--erase] [--erase-in FOLDER]\n"
+                         "                         [--sizes N1,N2,...]\n";
             return 2;
         }
         const Results results = Run(*options);

@@ -1,6 +1,8 @@
 #include "bench_platform.h"
 
+#include <algorithm>
 #include <stdexcept>
+#include <string_view>
 
 #include "discovery/catalog.h"
 #include "platform/windows/handles.h"
@@ -258,6 +260,54 @@ size_t DirectPopulationReads(bool openParent) {
         }
     }
     return entries.size();
+}
+
+void SeedFileTree(const std::wstring& root, size_t files, size_t folders, size_t fileBytes) {
+    const auto folder = [](const std::wstring& path) {
+        if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            throw std::runtime_error("cannot create " + Narrow(path));
+    };
+    folder(root);
+    // Twenty top folders and the rest spread below them: a real program's
+    // shape, deep enough that folders are entered from folders.
+    const size_t top = std::min<size_t>(20, folders);
+    std::vector<std::wstring> all;
+    for (size_t i = 0; i < top; ++i) all.push_back(root + L"\\Folder " + std::to_wstring(i));
+    for (size_t i = top; i < folders; ++i) all.push_back(all[i % top] + L"\\Sub " + std::to_wstring(i));
+    for (const auto& path : all) folder(path);
+    const std::string content(fileBytes, 'x');
+    for (size_t i = 0; i < files; ++i) {
+        const std::wstring path = all.empty() ? root : all[i % all.size()];
+        const std::wstring file = path + L"\\file " + std::to_wstring(i) + L".dat";
+        HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + Narrow(file));
+        DWORD written = 0;
+        const BOOL ok = WriteFile(handle, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+        CloseHandle(handle);
+        if (!ok || written != content.size()) throw std::runtime_error("cannot write " + Narrow(file));
+    }
+}
+
+void DeleteTreeBare(const std::wstring& root) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileExW((root + L"\\*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                                   FIND_FIRST_EX_LARGE_FETCH);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring_view name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = root + L"\\" + data.cFileName;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) DeleteTreeBare(path);
+            else if (!DeleteFileW(path.c_str())) throw std::runtime_error("cannot delete " + Narrow(path));
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    if (!RemoveDirectoryW(root.c_str())) throw std::runtime_error("cannot remove " + Narrow(root));
+}
+
+bool FolderExists(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 std::unique_ptr<RegistryProvider> ProfilingManagementService::GetRegistryProvider(const std::u16string& moniker) {

@@ -54,6 +54,17 @@ void SeedSubtree(const std::wstring& root, size_t count);
 // provider's calls cannot do. Returns the entries read.
 size_t DirectPopulationReads(bool openParent);
 
+// ---- File trees --------------------------------------------------------------------
+
+// A program folder at `root` of `files` files of `fileBytes` bytes each, in
+// `folders` folders below it, two levels deep: what an erase is measured on.
+// Raises std::runtime_error naming the path when a call fails.
+void SeedFileTree(const std::wstring& root, size_t files, size_t folders, size_t fileBytes);
+// The erase floor: a bare depth-first loop of FindFirstFileExW, DeleteFileW
+// and RemoveDirectoryW, without any check.
+void DeleteTreeBare(const std::wstring& root);
+bool FolderExists(const std::wstring& path);
+
 // ---- Profiling -------------------------------------------------------------------
 
 struct CallProfile {

@@ -5,14 +5,19 @@
 #
 #   scripts/bench.sh           the full sizes (N = 100, 1,000, 10,000; M = 0, 20)
 #   scripts/bench.sh --tiny    N = 10, M = 0 and 1, one run each: proves it works
+#   scripts/bench.sh --erase   the folder erase alone
+#   --erase-in FOLDER          its trees there (a Unix path) rather than on C:
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 args=()
-for a in "$@"; do
-    case "$a" in
+while [ $# -gt 0 ]; do
+    case "$1" in
     --tiny) args+=(--tiny) ;;
-    *) echo "usage: $0 [--tiny]" >&2; exit 2 ;;
+    --erase) args+=(--erase) ;;
+    --erase-in) args+=(--erase-in "$2"); shift ;;
+    *) echo "usage: $0 [--tiny] [--erase] [--erase-in FOLDER]" >&2; exit 2 ;;
     esac
+    shift
 done
 
 "$root/scripts/setup.sh"

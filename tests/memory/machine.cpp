@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "platform/errors.h"
-#include "platform/paths.h"
 
 namespace clearstrand::memory {
 
@@ -179,11 +178,12 @@ public:
         m_.Call("FolderExists " + ToUtf8(path));
         return Place(path).has_value();
     }
+    // Known by what it is, however the path spells it: its own path, and a
+    // link stays the link.
     std::unique_ptr<Folder> GetFolder(const std::u16string& path) override {
         m_.Call("GetFolder " + ToUtf8(path));
         if (!Place(path)) throw PlatformError(3, u"Path not found.", path);
-        const auto [holder, name] = paths::Split(path);
-        return std::make_unique<Entry>(m_, m_.Resolve(holder, true)->path + u"\\" + name, true);
+        return std::make_unique<Entry>(m_, m_.Resolve(path, false)->path, true);
     }
     // Kept below a folder of its own, which it makes unsafe too.
     static constexpr const char16_t* kWindows = u"C:\\OS\\windows";
@@ -206,6 +206,25 @@ private:
 
     Machine& m_;
 };
+
+// The short name Windows gives a name that does not fit 8.3: its first
+// letters and digits, "~" and three more from a hash, as Wine makes them.
+std::u16string ShortName(const std::u16string& path) {
+    const std::u16string name = path.substr(path.rfind(u'\\') + 1);
+    const size_t dot = name.find(u'.');
+    const bool fits = name.find(u' ') == std::u16string::npos && dot == name.rfind(u'.') &&
+                      std::min(dot, name.size()) <= 8 && (dot == std::u16string::npos || name.size() - dot <= 4);
+    if (path.find(u'\\') == std::u16string::npos || fits) return {};
+    std::u16string alias;
+    uint32_t hash = 0;
+    for (const char16_t c : Upper(name)) {
+        hash = hash * 31 + c;
+        if (alias.size() < 4 && ((c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9'))) alias += c;
+    }
+    alias += u'~';
+    for (int i = 0; i < 3; ++i, hash /= 36) alias += u"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"[hash % 36];
+    return alias;
+}
 
 }  // namespace
 
@@ -250,9 +269,10 @@ void Machine::AddProduct(const std::u16string& name, int32_t uninstallCode, cons
 
 void Machine::AddEntry(const std::u16string& path, bool folder, bool readOnly, bool hidden, bool held) {
     for (size_t at = path.find(u'\\'); at != std::u16string::npos; at = path.find(u'\\', at + 1)) {
-        disk.try_emplace(Upper(path.substr(0, at)), Entry{path.substr(0, at), true, false, false, false, {}, {}});
+        const std::u16string holder = path.substr(0, at);
+        disk.try_emplace(Upper(holder), Entry{holder, true, false, false, false, {}, ShortName(holder)});
     }
-    disk[Upper(path)] = {path, folder, readOnly, hidden, held, {}, {}};
+    disk[Upper(path)] = {path, folder, readOnly, hidden, held, {}, ShortName(path)};
 }
 
 void Machine::AddLink(const std::u16string& path, const std::u16string& target) {

@@ -66,6 +66,9 @@ std::string Expand(std::string text, const std::function<std::string(const std::
         std::string value;
         if (name == "sp") {
             value = kKeptSpace;
+        } else if (name == "lower") {
+            value = macro.substr(colon + 1);
+            for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         } else if (name.size() > 1 && name[0] == 'x' && std::isdigit(static_cast<unsigned char>(name[1]))) {
             value = std::string(std::stoul(name.substr(1)), 'x');
         } else {

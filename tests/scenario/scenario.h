@@ -21,7 +21,7 @@
 //            only: "status TEXT", "Refresh on", and the removals UnInstall, DeleteKey, DeleteFile,
 //            DeleteFolder); safe / unsafe FOLDER | FOLDER...
 //   declare  gone key|folder|file|product|msi WHAT | WHAT...: all else must stay byte for byte
-//   macros   ${windows} ${documents} ${profile} ${pf86} ${outside} ${short:PATH} ${x40} (40 x's) ${sp}
+//   macros   ${windows} ${documents} ${profile} ${pf86} ${outside} ${short:PATH} ${lower:TEXT} ${x40} (40 x's) ${sp}
 //
 // Hives are HKLM (in the program's view, see ConnectStdRegProv), HKLM64 and HKCU. A player
 // supplies the platform: the in-memory machine or the real program under Wine.
