@@ -171,7 +171,11 @@ public:
         return folders;
     }
     std::optional<std::u16string> FinalPath(const std::u16string& path) override {
-        if (auto code = m_.Call("FinalPath " + ToUtf8(path))) throw PlatformError(*code, u"Call failed.", path);
+        // Code 2 says no folder is there; any other fails the call.
+        if (auto code = m_.Call("FinalPath " + ToUtf8(path))) {
+            if (*code == 2) return std::nullopt;
+            throw PlatformError(*code, u"Call failed.", path);
+        }
         return Place(path);
     }
     bool FolderExists(const std::u16string& path) override {
