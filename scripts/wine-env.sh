@@ -58,6 +58,22 @@ start)
         wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
             </dev/null >>"$dir/wineboot.log" 2>&1
     fi
+    # The profile folders Wine links to the Linux home (Desktop, Documents,
+    # Downloads...) become real folders of the prefix, each its own, as on
+    # Windows: nothing run here may reach outside the prefix through them.
+    users="$WINEPREFIX/drive_c/users"
+    find "$users" -type l -print0 | while IFS= read -r -d '' link; do
+        case "$(readlink -f "$link")" in
+        "$WINEPREFIX"/*) ;;
+        *) rm "$link" && mkdir "$link" ;;
+        esac
+    done
+    outside=$(find "$users" -type l -exec sh -c 'case "$(readlink -f "$1")" in "$2"/*) ;; *) echo "$1" ;; esac' _ {} "$WINEPREFIX" \;)
+    if [ -n "$outside" ]; then
+        echo "links out of the prefix remain under $users:" >&2
+        echo "$outside" >&2
+        exit 1
+    fi
     wineserver -w </dev/null >/dev/null 2>&1 &
     echo "wine prefix ready: $WINEPREFIX on $DISPLAY"
     ;;
