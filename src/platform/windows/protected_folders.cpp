@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,17 +47,36 @@ std::vector<std::u16string> KnownFolders() {
     return folders;
 }
 
-// A string value, its variables expanded; empty when the key has none.
-std::u16string ReadPath(HKEY key, const wchar_t* subKey, const wchar_t* name) {
+// A string's environment variables, expanded.
+std::wstring Expanded(const std::wstring& text) {
+    std::vector<wchar_t> buffer(text.size() + MAX_PATH);
+    for (;;) {
+        const DWORD length = ExpandEnvironmentStringsW(text.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) ThrowLastError();
+        if (length <= buffer.size()) return std::wstring(buffer.data(), length - 1);  // with its null
+        buffer.resize(length);
+    }
+}
+
+// A path value, its variables expanded if it is an expandable string;
+// nullopt when the key or the value is not there. Asked for either type
+// and not to expand: Windows before 8, and Wine, refuse to expand here.
+std::optional<std::u16string> ReadPath(HKEY key, const wchar_t* subKey, const wchar_t* name) {
+    constexpr DWORD kFlags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+    DWORD type = 0;
     DWORD size = 0;
-    if (RegGetValueW(key, subKey, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS)
-        return {};
-    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
-    size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    if (RegGetValueW(key, subKey, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr, value.data(), &size) != ERROR_SUCCESS)
-        return {};
+    LSTATUS status = RegGetValueW(key, subKey, name, kFlags, &type, nullptr, &size);
+    std::wstring value;
+    while (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
+        value.resize(size / sizeof(wchar_t) + 1);
+        size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+        status = RegGetValueW(key, subKey, name, kFlags, &type, value.data(), &size);
+        if (status == ERROR_SUCCESS) break;
+    }
+    if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
+    if (status != ERROR_SUCCESS) ThrowError(static_cast<uint32_t>(status));
     value.resize(wcsnlen(value.c_str(), value.size()));
-    return FromWide(value);
+    return FromWide(type == REG_EXPAND_SZ ? Expanded(value) : value);
 }
 
 }  // namespace
@@ -72,14 +92,18 @@ ProtectedFolders ReadProtectedFolders() {
     const LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
                                          0, KEY_READ | KEY_WOW64_64KEY, list.put());
     if (opened != ERROR_SUCCESS) ThrowError(static_cast<uint32_t>(opened));
-    if (auto root = ReadPath(list.get(), nullptr, L"ProfilesDirectory"); !root.empty()) folders.shell.push_back(root);
+    if (auto root = ReadPath(list.get(), nullptr, L"ProfilesDirectory")) folders.shell.push_back(*root);
     for (const wchar_t* shared : {L"Default", L"Public"}) {
-        if (auto profile = ReadPath(list.get(), nullptr, shared); !profile.empty()) folders.profiles.push_back(profile);
+        if (auto profile = ReadPath(list.get(), nullptr, shared)) folders.profiles.push_back(*profile);
     }
+    // Key names are at most 255 characters.
     wchar_t sid[256];
-    for (DWORD i = 0, length = 256; RegEnumKeyExW(list.get(), i, sid, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-         ++i, length = 256) {
-        if (auto profile = ReadPath(list.get(), sid, L"ProfileImagePath"); !profile.empty()) folders.profiles.push_back(profile);
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 256;
+        const LSTATUS listed = RegEnumKeyExW(list.get(), i, sid, &length, nullptr, nullptr, nullptr, nullptr);
+        if (listed == ERROR_NO_MORE_ITEMS) break;
+        if (listed != ERROR_SUCCESS) ThrowError(static_cast<uint32_t>(listed));
+        if (auto profile = ReadPath(list.get(), sid, L"ProfileImagePath")) folders.profiles.push_back(*profile);
     }
     return folders;
 }
