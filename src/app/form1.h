@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/management.h"
 #include "platform/tree.h"
+#include "removal/folder_safety.h"
 
 namespace clearstrand {
 
@@ -54,6 +56,9 @@ public:
     void PopulateTreeview();
     void CheckSoftwareInstall(std::u16string strArg);
     void EraseFolder(std::u16string folder);
+    // Below the folder EraseFolder opened, the walk goes on from each
+    // opened folder rather than by its path.
+    void EraseFolder(Folder& current);
     void CheckRegistryKey(std::u16string str);
     int32_t DeleteRegistryKey(int32_t HKEY, std::u16string regKey);
     // A failure the platform raised, in a message box: `prefix`, the path it
@@ -70,6 +75,9 @@ public:
     int32_t resultCode = 0;  // shared by every platform call that returns a code
     ProductCollection products;  // the last product query's result, held until the next
     int linksKept = 0;           // links the eraser had to leave in place, so far
+    // The folders no program folder may take, read at a removal run's first
+    // folder and kept for the rest of the run.
+    std::optional<FolderRule> folderRule;
 
     FormControls controls;
     FormServices services;

@@ -1,7 +1,6 @@
 #include <optional>
 
 #include "app/form1.h"
-#include "removal/folder_safety.h"
 
 namespace clearstrand {
 
@@ -42,15 +41,7 @@ void Form1::CheckSoftwareInstall(std::u16string strArg) {
         if (installLocation.empty()) continue;
 
         statusPanel->SetText(u"Deleting " + installLocation);
-        // A refused folder is named alone: nothing failed. One that could not
-        // be checked is named with the system's reason.
-        std::u16string reason;
-        if (IsSafeToErase(installLocation, services.files, &reason)) {
-            EraseFolder(installLocation);
-        } else {
-            services.shell.MsgBox(u"Failed to delete " + installLocation + (reason.empty() ? u"" : u"\r" + reason),
-                                  kMsgBoxOkOnly, std::nullopt);
-        }
+        EraseFolder(installLocation);
     }
 }
 

@@ -9,6 +9,8 @@ void Form1::Command2_Click() {
     controls.Command1.SetEnabled(false);
     controls.Command2.SetEnabled(false);
     statusPanel->SetText(u"Working");
+    // What protects folders is read anew for each run.
+    folderRule.reset();
 
     // One failing operation is reported and the run goes on, so a locked
     // file or an unreachable service cannot leave the rest of the selection

@@ -1,6 +1,7 @@
 #include "memory/machine.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "platform/errors.h"
 
@@ -114,39 +115,49 @@ private:
     Machine& m_;
 };
 
-// A file or a folder, known by where its name says it is, as the real
-// service knows it.
+// A file or a folder as an open handle knows it: by its id, wherever it has
+// moved since, and by the path its folder listed it under.
 class Entry final : public File, public Folder {
 public:
-    Entry(Machine& m, std::u16string path, bool folder) : m_(m), path_(std::move(path)), folder_(folder) {}
+    Entry(Machine& m, int id, std::u16string path, bool folder) : m_(m), id_(id), path_(std::move(path)), folder_(folder) {}
     std::u16string Path() const override { return path_; }
+    std::u16string FinalPath() override {
+        m_.Call("FinalPath " + ToUtf8(path_));
+        const Machine::Entry& here = Here();
+        const Machine::Entry* real = here.target.empty() ? &here : m_.Resolve(here.target, true);
+        if (!real || !real->folder) throw PlatformError(3, u"Path not found.", path_);
+        return real->path;
+    }
     std::vector<std::unique_ptr<File>> Files() override { return Below<File>("Files", false); }
     std::vector<std::unique_ptr<Folder>> SubFolders() override { return Below<Folder>("SubFolders", true); }
     void Delete(bool force) override {
         m_.Call((folder_ ? "DeleteFolder " : "DeleteFile ") + ToUtf8(path_));
-        Machine::Entry* entry = m_.Resolve(path_, false);
-        if (!entry && folder_) throw PlatformError(3, u"Path not found.", path_);
-        if (!entry) throw PlatformError(kNotFound, u"File not found.", path_);
-        if (!entry->target.empty()) {  // it stays, with what it leads to
-            const Machine::Entry* target = m_.Resolve(entry->target, true);
-            throw LinkKept(1921, u"It leads to " + (target ? target->path : entry->target) + u", which stays as it is.", path_);
+        const Machine::Entry& entry = Here();
+        if (!entry.target.empty()) {  // it stays, with what it leads to
+            const Machine::Entry* target = m_.Resolve(entry.target, true);
+            throw LinkKept(1921, u"It leads to " + (target ? target->path : entry.target) + u", which stays as it is.", path_);
         }
-        if (folder_ && !Machine::Below(m_.disk, entry->path).empty()) throw PlatformError(145, u"Directory is not empty.", path_);
-        if (entry->held) throw PlatformError(32, u"Sharing violation.", path_);
-        if (entry->readOnly && !force) throw PlatformError(kAccessDenied, u"Access denied.", path_);
-        m_.disk.erase(Upper(entry->path));
+        if (folder_ && !Machine::Below(m_.disk, entry.path).empty()) throw PlatformError(145, u"Directory is not empty.", path_);
+        if (entry.held) throw PlatformError(32, u"Sharing violation.", path_);
+        if (entry.readOnly && !force) throw PlatformError(kAccessDenied, u"Access denied.", path_);
+        m_.disk.erase(Upper(entry.path));
     }
 
 private:
+    const Machine::Entry& Here() {
+        const Machine::Entry* entry = m_.ById(id_);
+        if (!entry) throw PlatformError(kNotFound, u"File not found.", path_);
+        return *entry;
+    }
     // A link shows empty: nothing behind it is ever listed.
     template <typename Kind>
     std::vector<std::unique_ptr<Kind>> Below(const std::string& call, bool folders) {
         m_.Call(call + " " + ToUtf8(path_));
-        Machine::Entry* here = m_.Resolve(path_, false);
-        if (!here || !IsFolder(*here)) throw PlatformError(3, u"Path not found.", path_);
+        const Machine::Entry& here = Here();
         std::vector<std::unique_ptr<Kind>> found;
-        for (const auto* entry : here->target.empty() ? Machine::Below(m_.disk, here->path) : std::vector<Machine::Entry*>{}) {
-            if (IsFolder(*entry) == folders) found.push_back(std::make_unique<Entry>(m_, entry->path, folders));
+        for (const auto* entry : here.target.empty() ? Machine::Below(m_.disk, here.path) : std::vector<Machine::Entry*>{}) {
+            const std::u16string name = entry->path.substr(entry->path.rfind(u'\\') + 1);
+            if (IsFolder(*entry) == folders) found.push_back(std::make_unique<Entry>(m_, entry->id, path_ + u"\\" + name, folders));
         }
         return found;
     }
@@ -156,38 +167,66 @@ private:
     }
 
     Machine& m_;
+    int id_;
     std::u16string path_;
     bool folder_;
 };
+
+// Environment strings as Windows expands them in the profile list.
+std::u16string Expand(std::u16string text) {
+    for (const auto& [name, value] : {std::pair{u"%SystemDrive%", u"C:"}, {u"%SystemRoot%", u"C:\\OS\\windows"}}) {
+        for (size_t at = text.find(name); at != std::u16string::npos; at = text.find(name)) {
+            text.replace(at, std::u16string_view(name).size(), value);
+        }
+    }
+    return text;
+}
 
 class Files final : public FileService, public FileSystem {
 public:
     explicit Files(Machine& m) : m_(m) {}
     std::unique_ptr<FileSystem> CreateFileSystem() override { return std::make_unique<Files>(m_); }
+    // The shell's folders, and the profiles the machine's profile list
+    // holds: every subkey's ProfileImagePath, Default and Public, and the
+    // folder holding them.
     ProtectedFolders GetProtectedFolders() override {
         m_.Call("GetProtectedFolders");
-        ProtectedFolders folders{kWindows, {std::begin(kShell), std::end(kShell)}, {}, kProfiles[0]};
-        folders.profiles.assign(std::begin(kProfiles), std::end(kProfiles));
+        ProtectedFolders folders{kWindows, {std::begin(kShell), std::end(kShell)}, {}, kProfile};
+        const auto value = [&](const std::u16string& key, const std::u16string& name) -> std::optional<std::u16string> {
+            const auto found = m_.keys.find(Upper(key));
+            if (found == m_.keys.end() || !found->second.values.count(Upper(name))) return std::nullopt;
+            const Machine::Value& v = found->second.values.at(Upper(name));
+            return v.expand ? Expand(v.data) : v.data;
+        };
+        const std::u16string list = std::u16string(u"HKLM64\\") + kProfileList;
+        if (auto root = value(list, u"ProfilesDirectory")) folders.shell.push_back(*root);
+        for (const char16_t* shared : {u"Default", u"Public"}) {
+            if (auto profile = value(list, shared)) folders.profiles.push_back(*profile);
+        }
+        for (const auto* key : Machine::Below(m_.keys, list)) {
+            if (auto profile = value(key->path, u"ProfileImagePath")) folders.profiles.push_back(*profile);
+        }
         return folders;
     }
     std::optional<std::u16string> FinalPath(const std::u16string& path) override {
         // Code 2 says no folder is there; any other fails the call.
         if (auto code = m_.Call("FinalPath " + ToUtf8(path))) {
-            if (*code == 2) return std::nullopt;
+            if (*code == kNotFound) return std::nullopt;
             throw PlatformError(*code, u"Call failed.", path);
         }
-        return Place(path);
-    }
-    bool FolderExists(const std::u16string& path) override {
-        m_.Call("FolderExists " + ToUtf8(path));
-        return Place(path).has_value();
+        const Machine::Entry* entry = m_.Resolve(path, true);
+        return entry && entry->folder ? std::optional(entry->path) : std::nullopt;
     }
     // Known by what it is, however the path spells it: its own path, and a
     // link stays the link.
     std::unique_ptr<Folder> GetFolder(const std::u16string& path) override {
         m_.Call("GetFolder " + ToUtf8(path));
-        if (!Place(path)) throw PlatformError(3, u"Path not found.", path);
-        return std::make_unique<Entry>(m_, m_.Resolve(path, false)->path, true);
+        const Machine::Entry* entry = m_.Resolve(path, false);
+        if (!entry) return nullptr;
+        // A link is opened itself; it is a folder when it leads to one.
+        const Machine::Entry* real = entry->target.empty() ? entry : m_.Resolve(entry->target, true);
+        if (!real || !real->folder) return nullptr;
+        return std::make_unique<Entry>(m_, entry->id, entry->path, true);
     }
     // Kept below a folder of its own, which it makes unsafe too.
     static constexpr const char16_t* kWindows = u"C:\\OS\\windows";
@@ -195,19 +234,14 @@ public:
     static constexpr const char16_t* kShell[] = {
         u"C:\\Program Files", u"C:\\Program Files (x86)", u"C:\\Program Files\\Common Files",
         u"C:\\Program Files (x86)\\Common Files", u"C:\\ProgramData", u"C:\\ProgramData\\Microsoft\\Windows\\Start Menu",
-        u"C:\\users", u"C:\\users\\Public", u"C:\\users\\Public\\Documents", u"C:\\users\\user\\Desktop",
+        u"C:\\users\\Public\\Documents", u"C:\\users\\user\\Desktop",
         u"C:\\users\\user\\Documents", u"C:\\users\\user\\Downloads", u"C:\\users\\user\\Pictures",
         u"C:\\users\\user\\Favorites",
         u"C:\\users\\user\\AppData\\Roaming", u"C:\\users\\user\\AppData\\Local", u"C:\\users\\user\\AppData\\LocalLow"};
-    // The current user's first.
-    static constexpr const char16_t* kProfiles[] = {u"C:\\users\\user", u"C:\\users\\other", u"C:\\users\\Public"};
+    static constexpr const char16_t* kProfile = u"C:\\users\\user";
+    static constexpr const char16_t* kProfileList = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
 private:
-    std::optional<std::u16string> Place(const std::u16string& path) {
-        const Machine::Entry* entry = m_.Resolve(path, true);
-        return entry && entry->folder ? std::optional(entry->path) : std::nullopt;
-    }
-
     Machine& m_;
 };
 
@@ -245,7 +279,14 @@ Machine::Machine() : management_(std::make_unique<Management>(*this)), files_(st
     // The system's folders, with the short names Wine gives them.
     AddEntry(Files::kWindows, true);
     for (const char16_t* folder : Files::kShell) AddEntry(folder, true);
-    for (const char16_t* folder : Files::kProfiles) AddEntry(folder, true);
+    // The profile list as Windows keeps it, variables and all: the current
+    // user's, another's, and the shared ones.
+    const std::u16string list = Files::kProfileList;
+    SetValue("HKLM64", list, u"ProfilesDirectory", u"%SystemDrive%\\users", false, true);
+    SetValue("HKLM64", list, u"Public", u"%SystemDrive%\\users\\Public", false, true);
+    SetValue("HKLM64", list + u"\\S-1-5-21-1-2-3-1000", u"ProfileImagePath", Files::kProfile);
+    SetValue("HKLM64", list + u"\\S-1-5-21-1-2-3-1001", u"ProfileImagePath", u"%SystemDrive%\\users\\other", false, true);
+    for (const char16_t* folder : {u"C:\\users\\user", u"C:\\users\\other", u"C:\\users\\Public"}) AddEntry(folder, true);
     disk.at(Upper(u"C:\\Program Files")).alias = u"PROG~FBU";
     disk.at(Upper(u"C:\\Program Files (x86)")).alias = u"PROG~5P2";
     disk.at(Upper(u"C:\\users\\user\\Documents")).alias = u"DOCU~OWL";
@@ -257,13 +298,13 @@ std::optional<int32_t> Machine::Call(const std::string& call) {
 }
 
 void Machine::SetValue(const std::string& hive, const std::u16string& path, const std::u16string& name,
-                       const std::u16string& data, bool dword) {
+                       const std::u16string& data, bool dword, bool expand) {
     std::u16string full = FromUtf8(hive) + u"\\" + path;
     for (size_t at = full.find(u'\\');; at = full.find(u'\\', at + 1)) {
         keys.try_emplace(Upper(full.substr(0, at)), Key{full.substr(0, at), {}});
         if (at == std::u16string::npos) break;
     }
-    if (!name.empty()) keys.at(Upper(full)).values[Upper(name)] = {name, data, dword};
+    if (!name.empty()) keys.at(Upper(full)).values[Upper(name)] = {name, data, dword, expand};
 }
 
 void Machine::AddProduct(const std::u16string& name, int32_t uninstallCode, const std::u16string& entry,
@@ -274,9 +315,37 @@ void Machine::AddProduct(const std::u16string& name, int32_t uninstallCode, cons
 void Machine::AddEntry(const std::u16string& path, bool folder, bool readOnly, bool hidden, bool held) {
     for (size_t at = path.find(u'\\'); at != std::u16string::npos; at = path.find(u'\\', at + 1)) {
         const std::u16string holder = path.substr(0, at);
-        disk.try_emplace(Upper(holder), Entry{holder, true, false, false, false, {}, ShortName(holder)});
+        if (disk.try_emplace(Upper(holder), Entry{holder, true, false, false, false, {}, ShortName(holder), nextEntry_}).second) {
+            ++nextEntry_;
+        }
     }
-    disk[Upper(path)] = {path, folder, readOnly, hidden, held, {}, ShortName(path)};
+    const auto old = disk.find(Upper(path));
+    disk[Upper(path)] = {path, folder, readOnly, hidden, held, {}, ShortName(path), old != disk.end() ? old->second.id : nextEntry_++};
+}
+
+void Machine::Move(const std::u16string& from, const std::u16string& to) {
+    const Entry* entry = Resolve(from, false);
+    if (!entry) throw std::runtime_error("nothing to move at " + ToUtf8(from));
+    const std::u16string old = entry->path;
+    std::vector<Entry> moved;
+    for (auto it = disk.begin(); it != disk.end();) {
+        const bool below = it->first == Upper(old) || it->first.rfind(Upper(old) + u"\\", 0) == 0;
+        if (below) {
+            moved.push_back(it->second);
+            moved.back().path = to + moved.back().path.substr(old.size());
+            it = disk.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto& e : moved) disk[Upper(e.path)] = e;
+}
+
+Machine::Entry* Machine::ById(int id) {
+    for (auto& [upper, entry] : disk) {
+        if (entry.id == id) return &entry;
+    }
+    return nullptr;
 }
 
 void Machine::AddLink(const std::u16string& path, const std::u16string& target) {

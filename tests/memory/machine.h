@@ -29,13 +29,15 @@ public:
     // Set-up, none of it logged; parents are made as needed. Hives are "HKLM", "HKCU"
     // and "HKLM64", which the program never reads. Names keep their case.
     void SetValue(const std::string& hive, const std::u16string& path, const std::u16string& name = {},
-                  const std::u16string& data = {}, bool dword = false);
+                  const std::u16string& data = {}, bool dword = false, bool expand = false);
     // A product; its package's uninstall entry and own file go with it.
     void AddProduct(const std::u16string& name, int32_t uninstallCode, const std::u16string& entry = {},
                     const std::u16string& ownFile = {});
     void AddEntry(const std::u16string& path, bool folder, bool readOnly = false, bool hidden = false, bool held = false);
     // A link to `target` that the platform cannot remove alone, as under Wine.
     void AddLink(const std::u16string& path, const std::u16string& target);
+    // Renames a file or folder, with all below it; what is open stays open.
+    void Move(const std::u16string& from, const std::u16string& to);
 
     // Logs a call ("DeleteKey HKLM SOFTWARE\KTRN") and hands it to `fault`,
     // which may raise PlatformError or give a code for the call to return.
@@ -51,9 +53,10 @@ public:
     FileService& files() { return *files_; }
 
     // Keys are "HKLM\SOFTWARE\X", files "C:\X", both by their upper case.
-    struct Value { std::u16string name, data; bool dword; };
+    struct Value { std::u16string name, data; bool dword, expand; };
     struct Key { std::u16string path; std::map<std::u16string, Value> values; };
-    struct Entry { std::u16string path; bool folder, readOnly, hidden, held; std::u16string target, alias; };
+    // An entry is known by its id, as an open handle knows it, wherever it moves.
+    struct Entry { std::u16string path; bool folder, readOnly, hidden, held; std::u16string target, alias; int id; };
     struct Product { int id; std::u16string name; int32_t uninstallCode; std::u16string entry, ownFile; };
     std::map<std::u16string, Key> keys;
     std::map<std::u16string, Entry> disk;
@@ -64,6 +67,7 @@ public:
     // the way followed, and the last one too when `follow`.
     Entry* Resolve(const std::u16string& path, bool follow);
     std::u16string ShortPath(const std::u16string& path);  // with every alias there is
+    Entry* ById(int id);
 
     // The entries directly below a key or folder, in upper-case order.
     template <typename Map>
@@ -85,6 +89,7 @@ public:
 
 private:
     int nextProduct_ = 1;
+    int nextEntry_ = 1;
     std::unique_ptr<ManagementService> management_;
     std::unique_ptr<FileService> files_;
 };

@@ -198,14 +198,15 @@ public:
         log.push_back("box " + std::to_string(buttons) + " " + shown + " " + Render(prompt));
         boxCalls.push_back(machine.calls.size());
         boxes.push_back(ShownBox(ToUtf8(title.value_or(u"")), buttons != kMsgBoxOkOnly, ToUtf8(prompt)));
+        BoxShown(boxes.back());
         return kMsgBoxResultOk;
     }
     void End() override { ended = true; }
 
     void Key(const std::string& hive, const std::string& path) override { machine.SetValue(hive, FromUtf8(path)); }
     void Value(const std::string& hive, const std::string& path, const std::string& name, const std::string& data,
-               bool dword) override {
-        machine.SetValue(hive, FromUtf8(path), FromUtf8(name), FromUtf8(data), dword);
+               Type type) override {
+        machine.SetValue(hive, FromUtf8(path), FromUtf8(name), FromUtf8(data), type == Type::Dword, type == Type::Expandable);
     }
     // Uninstall entries named so that they list in the order of their
     // products' names, as the test packages' codes do.
@@ -213,9 +214,9 @@ public:
                     const std::optional<std::string>& location) override {
         const std::string entry = std::string(kUninstall) + "\\{" + name + "}";
         const std::string home = Macro("pf86", "") + "\\" + folder;
-        Value("HKLM", entry, "DisplayName", name, false);
-        Value("HKLM", entry, "DisplayVersion", version, false);
-        Value("HKLM", entry, "InstallLocation", location.value_or(home + "\\"), false);
+        Value("HKLM", entry, "DisplayName", name, Type::String);
+        Value("HKLM", entry, "DisplayVersion", version, Type::String);
+        Value("HKLM", entry, "InstallLocation", location.value_or(home + "\\"), Type::String);
         File(home + "\\readme.txt", false, false, false);
         machine.AddProduct(FromUtf8(name), 0, FromUtf8(entry), FromUtf8(home + "\\readme.txt"));
         return entry;
@@ -225,6 +226,8 @@ public:
     }
     void Folder(const std::string& path) override { machine.AddEntry(FromUtf8(path), true); }
     void Link(const std::string& path, const std::string& target) override { machine.AddLink(FromUtf8(path), FromUtf8(target)); }
+    void Move(const std::string& path, const std::string& to) override { machine.Move(FromUtf8(path), FromUtf8(to)); }
+    std::string Name() const override { return "memory"; }
     std::string Macro(const std::string& name, const std::string& argument) override {
         if (name == "windows") return "C:\\OS\\windows";
         if (name == "documents") return "C:\\users\\user\\Documents";

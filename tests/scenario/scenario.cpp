@@ -8,6 +8,7 @@
 #include <fstream>
 #include <set>
 #include <stdexcept>
+#include <tuple>
 
 namespace clearstrand::scenario {
 
@@ -182,12 +183,17 @@ void Player::Play(const Case& c, bool check) {
     };
     for (const Step& raw : c.steps) {
         Step s = raw;
+        if (s.verb == "[" + Name() + "]") {
+            std::tie(s.verb, s.arg) = Word(s.arg);
+        } else if (s.verb.front() == '[') {
+            continue;
+        }
         const auto lookup = [this](const std::string& name, const std::string& arg) { return Macro(name, arg); };
         s.arg = Expand(s.arg, lookup);
         for (auto& line : s.block) line = Expand(line, lookup);
         SCOPED_TRACE(s.where);
         try {
-            if (std::set<std::string>{"key", "keys", "value", "entry", "msi", "file", "folder", "link"}.count(s.verb)) {
+            if (std::set<std::string>{"key", "keys", "value", "entry", "msi", "file", "folder", "link", "move"}.count(s.verb)) {
                 for (const auto& one : Fields(s.arg, ';')) Seed({s.verb, one, {}, s.where});
             } else if (s.verb == "gone") {
                 auto [kind, list] = Word(s.arg);
@@ -197,6 +203,8 @@ void Player::Play(const Case& c, bool check) {
                     else gone_.insert(gone_.end(), {{"product", what}, {"key", "HKLM " + packages_.at(what).first},
                                                     {"file", packages_.at(what).second + "\\readme.txt"}});
                 }
+            } else if (s.verb == "while" && Word(s.arg).first == "box") {
+                whileBox_.push_back(s);
             } else if (!Other(s)) {
                 open();
                 if (s.verb == "tick" || s.verb == "untick" || s.verb == "space") Toggle(s.arg, s.verb);
@@ -229,19 +237,22 @@ void Player::Seed(const Step& s) {
         for (size_t i = 1; i < f.size(); ++i) Key(hive, path + "\\" + f[i]);
     } else if (s.verb == "value") {
         const bool dword = f.at(2).rfind('#', 0) == 0;
-        Value(hive, path, f.at(1), f.at(2).substr(dword), dword);
+        const bool expand = f.size() > 3 && f[3] == "expand";
+        Value(hive, path, f.at(1), f.at(2).substr(dword), dword ? Type::Dword : expand ? Type::Expandable : Type::String);
     } else if (s.verb == "entry") {
         const std::string key = std::string(kUninstall) + "\\" + f.at(0);
         Key("HKLM", key);
         const char* names[] = {"DisplayName", "DisplayVersion", "InstallLocation"};
         for (size_t i = 1; i < f.size() && i < 4; ++i) {
-            if (!f[i].empty()) Value("HKLM", key, names[i - 1], f[i], false);
+            if (!f[i].empty()) Value("HKLM", key, names[i - 1], f[i], Type::String);
         }
     } else if (s.verb == "msi") {
         const auto location = f.size() > 3 ? std::optional(f[3]) : std::nullopt;
         packages_[f.at(0)] = {Msi(f.at(0), f.at(1), f.at(2), location), Macro("pf86", "") + "\\" + f.at(2)};
     } else if (s.verb == "link") {
         Link(f.at(0), f.at(1));
+    } else if (s.verb == "move") {
+        Move(f.at(0), f.at(1));
     } else if (s.verb == "file") {
         const auto has = [&](const char* flag) { return std::find(f.begin() + 1, f.end(), flag) != f.end(); };
         File(f.at(0), has("ro"), has("hidden"), has("held"));
@@ -249,9 +260,27 @@ void Player::Seed(const Step& s) {
         Folder(f.at(0));
     }
     if (!opened) return;
+    // Before and after the program, the machine is as the case left it.
     const auto now = Describe();
-    std::set_difference(now.begin(), now.end(), was.begin(), was.end(), std::back_inserter(before_));
-    std::sort(before_.begin(), before_.end());
+    std::vector<std::string> vanished, kept;
+    std::set_difference(was.begin(), was.end(), now.begin(), now.end(), std::back_inserter(vanished));
+    std::set_difference(before_.begin(), before_.end(), vanished.begin(), vanished.end(), std::back_inserter(kept));
+    std::set_difference(now.begin(), now.end(), was.begin(), was.end(), std::back_inserter(kept));
+    std::sort(kept.begin(), kept.end());
+    before_ = std::move(kept);
+}
+
+void Player::BoxShown(const std::string& shown) {
+    for (auto it = whileBox_.begin(); it != whileBox_.end(); ++it) {
+        if (shown.rfind(Word(it->arg).second, 0) != 0) continue;
+        const Step s = *it;
+        whileBox_.erase(it);
+        for (const auto& line : s.block) {
+            const auto [verb, arg] = Word(line);
+            for (const auto& one : Fields(arg, ';')) Seed({verb, one, {}, s.where});
+        }
+        return;
+    }
 }
 
 void Player::Expect(const Step& s) {

@@ -6,14 +6,16 @@
 // indented lines below it. Fields are split on "|"; a seed line may hold
 // several, split on ";". The whole language:
 //
-//   seed     key HIVE PATH / keys HIVE PATH | sub | sub... / value HIVE PATH | name | data (#n: a DWORD)
+//   seed     key HIVE PATH / keys HIVE PATH | sub | sub... / value HIVE PATH | name | data [| expand]
+//            (#n: a DWORD; expand: an expandable string)
 //            entry SUBKEY | DisplayName | DisplayVersion | InstallLocation (an uninstall entry)
 //            msi NAME | VERSION | FOLDER [| InstallLocation] (a package with readme.txt; real.txt builds one each)
-//            file PATH [| ro | hidden | held] / folder PATH / link PATH | TARGET
+//            file PATH [| ro | hidden | held] / folder PATH / link PATH | TARGET / move PATH | NEW PATH
 //            product NAME [| uninstall code] (memory only: an installed product without a package)
 //   fail     fail raise CALL / fail code N CALL (memory only): every call logged as CALL, e.g.
 //            "DeleteKey HKLM SOFTWARE\X", raises or returns N
-//   act      tick / untick / space CAPTION; start / refresh / cancel
+//   act      tick / untick / space CAPTION; start / refresh / cancel; while box TEXT (block: seed
+//            lines played while the next box that starts with TEXT is up, before it is answered)
 //   expect   tree (block: "  " per level, [+] expanded, [b] bold, [x] checked); checked A, B...;
 //            buttons ...; window (block); disclaimer BOX; boxes [unordered] (block: those since
 //            the last "boxes"; each "[title] [!] text", a carriage return as " | "); log WORDS
@@ -22,6 +24,8 @@
 //            DeleteFolder); safe / unsafe FOLDER | FOLDER...
 //   declare  gone key|folder|file|product|msi WHAT | WHAT...: all else must stay byte for byte
 //   macros   ${windows} ${documents} ${profile} ${pf86} ${outside} ${short:PATH} ${lower:TEXT} ${x40} (40 x's) ${sp}
+//   players  a step after "[memory]" or "[wine]" is played by that player alone: where Windows,
+//            which the in-memory machine imitates, and Wine end differently
 //
 // Hives are HKLM (in the program's view, see ConnectStdRegProv), HKLM64 and HKCU. A player
 // supplies the platform: the in-memory machine or the real program under Wine.
@@ -96,16 +100,21 @@ public:
 
 protected:
     virtual void Key(const std::string& hive, const std::string& path) = 0;
+    enum class Type { String, Expandable, Dword };
     virtual void Value(const std::string& hive, const std::string& path, const std::string& name,
-                       const std::string& data, bool dword) = 0;
+                       const std::string& data, Type type) = 0;
     // Gives back the package's uninstall entry.
     virtual std::string Msi(const std::string& name, const std::string& version, const std::string& folder,
                             const std::optional<std::string>& location) = 0;
     virtual void File(const std::string& path, bool readOnly, bool hidden, bool held) = 0;
     virtual void Folder(const std::string& path) = 0;
     virtual void Link(const std::string& path, const std::string& target) = 0;  // a Unix symbolic link under Wine
+    virtual void Move(const std::string& path, const std::string& to) = 0;
     virtual std::string Macro(const std::string& name, const std::string& argument) = 0;
     virtual bool Other(const Step&) { return false; }  // steps one platform alone knows
+    virtual std::string Name() const = 0;  // "memory" or "wine"
+    // A box is up, not yet answered: what the case does meanwhile.
+    void BoxShown(const std::string& shown);
 
     // The program. Every box it shows is answered and added to `boxes`.
     virtual void Open() = 0;
@@ -131,6 +140,7 @@ private:
 
     std::vector<std::string> before_;
     std::vector<std::pair<std::string, std::string>> gone_;  // kind, what
+    std::vector<Step> whileBox_;  // "while box" steps not yet played
     std::map<std::string, std::pair<std::string, std::string>> packages_;  // name: entry, folder
     size_t boxesSeen_ = 1;  // the disclaimer is "disclaimer"'s
 };

@@ -223,23 +223,23 @@ public:
     }
 
 protected:
-    void Key(const std::string& hive, const std::string& path) override { Value(hive, path, "", "", false); }
+    void Key(const std::string& hive, const std::string& path) override { Value(hive, path, "", "", Type::String); }
     void Value(const std::string& hiveName, const std::string& path, const std::string& name, const std::string& data,
-               bool dword) override {
+               Type type) override {
         const Hive hive = HiveOf(hiveName);
         const std::wstring key = W(path);
         for (size_t at = key.find(L'\\');; at = key.find(L'\\', at + 1)) {  // the first key the case makes
             const bool existing = static_cast<bool>(OpenKey(hive, key.substr(0, at), false));
             if (!existing) keys_.push_back({hive, key.substr(0, at)});
+            if (!existing && hiveName == "HKLM64") roots64_.insert(key.substr(0, at));
             if (!existing || at == std::wstring::npos) break;
         }
-        if (hiveName == "HKLM64") roots64_.insert(key.substr(0, key.find(L'\\', 9)));
-        if (dword) throw std::runtime_error("the real cases seed strings only");
+        if (type == Type::Dword) throw std::runtime_error("the real cases seed strings only");
         const UniqueRegKey handle = OpenKey(hive, key, true);
         const std::wstring text = W(data);
         if (!name.empty()) {
-            RegSetValueExW(handle.get(), W(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+            RegSetValueExW(handle.get(), W(name).c_str(), 0, type == Type::Expandable ? REG_EXPAND_SZ : REG_SZ,
+                           reinterpret_cast<const BYTE*>(text.c_str()), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
         }
     }
     std::string Msi(const std::string& name, const std::string& version, const std::string& folder,
@@ -260,7 +260,7 @@ protected:
         files_.push_back(W(Macro("pf86", "") + "\\" + folder));  // and what the user adds there
         std::string entry;
         for (const auto& [code, product] : Products()) entry = product == W(name) ? kUninstall + ("\\" + U(code)) : entry;
-        if (location) Value("HKLM", entry, "InstallLocation", *location, false);
+        if (location) Value("HKLM", entry, "InstallLocation", *location, Type::String);
         return entry;
     }
     void File(const std::string& path, bool readOnly, bool hidden, bool held) override {
@@ -291,6 +291,14 @@ protected:
         Note(W(path));
         if (!RunUnix("ln -s", {W(target), W(path)}, [&] { return Exists(W(path)); })) throw std::runtime_error("no link " + path);
     }
+    // From Unix, as another program would while this one holds the folder open.
+    void Move(const std::string& path, const std::string& to) override {
+        Note(W(to));
+        if (!RunUnix("mv", {W(path), W(to)}, [&] { return Exists(W(to)) && !Exists(W(path)); })) {
+            throw std::runtime_error("cannot move " + path);
+        }
+    }
+    std::string Name() const override { return "wine"; }
     std::string Macro(const std::string& name, const std::string& argument) override {
         if (name == "windows") return U(ShellFolder(CSIDL_WINDOWS));
         if (name == "documents") return U(ShellFolder(CSIDL_PERSONAL));
@@ -318,7 +326,7 @@ protected:
                 // WINEDLLOVERRIDES from the Unix environment, which a Windows
                 // parent cannot set for its child; the program's own overrides
                 // in the registry are the same switch.
-                Value("HKCU", "SOFTWARE\\Wine\\AppDefaults\\clearstrand.exe\\DllOverrides", f[i], "native,builtin", false);
+                Value("HKCU", "SOFTWARE\\Wine\\AppDefaults\\clearstrand.exe\\DllOverrides", f[i], "native,builtin", Type::String);
             }
             if (!copied) throw std::runtime_error("cannot plant in " + f[0]);
         } else if (s.verb == "bulk") {
@@ -447,6 +455,7 @@ private:
         // The disclaimer comes while the window is still hidden.
         if (boxes.empty() && drv::FindTopWindow(program_->Id(), kWindowClass)) ADD_FAILURE() << "window before disclaimer";
         boxes.push_back(ShownBox(ToUtf8(box->title), box->icon, ToUtf8(box->text)));
+        BoxShown(boxes.back());
         drv::PressOk(box->hwnd);
         return true;
     }
@@ -486,13 +495,6 @@ int main(int argc, char** argv) {
     for (int i = 4; i < argc; ++i) {
         for (const Case& c : Load(U(WindowsPath(W(argv[i]))))) Register("Real", c, [](const Case& c) { WinePlayer().Play(c); });
     }
-    // Wine links these profile folders to the Linux home, one target for all:
-    // as real folders they are what a Windows machine has, each its own.
-    std::vector<std::wstring> own;
-    for (int csidl : {CSIDL_MYPICTURES, CSIDL_MYMUSIC, CSIDL_MYVIDEO}) own.push_back(ShellFolder(csidl));
-    own.push_back(ShellFolder(CSIDL_PROFILE) + L"\\Downloads");
-    RunUnix("rm -f", own, [&] { return std::none_of(own.begin(), own.end(), Exists); });
-    RunUnix("mkdir", own, [&] { return std::all_of(own.begin(), own.end(), Exists); });
     // The program runs its services on an apartment thread; so do the window's tests.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
