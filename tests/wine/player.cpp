@@ -105,11 +105,21 @@ void DumpFiles(const std::wstring& path, std::vector<std::string>& out) {
     const DWORD attributes = GetFileAttributesW(Long(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         out.push_back("folder " + U(path));
-        WIN32_FIND_DATAW data;
-        const UniqueFindHandle find(attributes & FILE_ATTRIBUTE_REPARSE_POINT ? INVALID_HANDLE_VALUE
-                                                                              : FindFirstFileW(Long(path + L"\\*").c_str(), &data));
-        for (bool more = static_cast<bool>(find); more; more = FindNextFileW(find.get(), &data)) {
-            if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) DumpFiles(path + L"\\" + data.cFileName, out);
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
+        // Listed through a handle that shares deletion: FindFirstFileW does
+        // not, and the program holds the folders it erases open for theirs.
+        const UniqueFileHandle folder(CreateFileW(Long(path).c_str(), FILE_LIST_DIRECTORY, 7, nullptr, OPEN_EXISTING,
+                                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        std::vector<LONGLONG> buffer(8 * 1024);  // 64 KiB, aligned
+        while (folder && GetFileInformationByHandleEx(folder.get(), FileFullDirectoryInfo, buffer.data(),
+                                                      static_cast<DWORD>(buffer.size() * sizeof(LONGLONG)))) {
+            for (auto at = reinterpret_cast<const BYTE*>(buffer.data());;) {
+                const auto& info = *reinterpret_cast<const FILE_FULL_DIR_INFO*>(at);
+                const std::wstring name(info.FileName, info.FileNameLength / sizeof(wchar_t));
+                if (name != L"." && name != L"..") DumpFiles(path + L"\\" + name, out);
+                if (!info.NextEntryOffset) break;
+                at += info.NextEntryOffset;
+            }
         }
     } else if (attributes != INVALID_FILE_ATTRIBUTES) {
         char content[4096];
@@ -145,7 +155,10 @@ bool RunUnix(const std::string& command, const std::vector<std::wstring>& paths,
         line += " '" + std::string(converted) + "'";
         HeapFree(GetProcessHeap(), 0, converted);
     }
-    drv::Process(L"Z:\\bin\\sh -c \"" + W(line) + L"\"");
+    // On a desktop of its own: Wine may close the desktop a Unix program was
+    // started on when it ends, under this process and the program it drives
+    // (seen: after wixl ran, no window of the program could be found).
+    drv::Process(L"Z:\\bin\\sh -c \"" + W(line) + L"\"", L"WinSta0\\Unix");
     return drv::PumpUntil(done, 10s);
 }
 
