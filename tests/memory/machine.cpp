@@ -313,7 +313,9 @@ void Machine::AddProduct(const std::u16string& name, int32_t uninstallCode, cons
 }
 
 void Machine::AddEntry(const std::u16string& path, bool folder, bool readOnly, bool hidden, bool held) {
-    for (size_t at = path.find(u'\\'); at != std::u16string::npos; at = path.find(u'\\', at + 1)) {
+    // A share's root is its "\\server\share", a drive's its "X:".
+    const size_t root = path.rfind(u"\\\\", 0) == 0 ? path.find(u'\\', path.find(u'\\', 2) + 1) : path.find(u'\\');
+    for (size_t at = root; at != std::u16string::npos; at = path.find(u'\\', at + 1)) {
         const std::u16string holder = path.substr(0, at);
         if (disk.try_emplace(Upper(holder), Entry{holder, true, false, false, false, {}, ShortName(holder), nextEntry_}).second) {
             ++nextEntry_;
@@ -361,6 +363,10 @@ Machine::Entry* Machine::Resolve(const std::u16string& path, bool follow) {
         start = end + 1;
         if (name == u".." && names.size() > 1) names.pop_back();
         if (!name.empty() && name != u"." && name != u"..") names.push_back(name);
+    }
+    if (path.rfind(u"\\\\", 0) == 0 && path.rfind(u"\\\\?\\", 0) != 0 && names.size() > 1) {  // "\\server\share"
+        names[1] = u"\\\\" + names[0] + u"\\" + names[1];
+        names.erase(names.begin());
     }
     Entry* at = nullptr;
     for (size_t i = 0; i < names.size(); ++i) {
