@@ -27,6 +27,7 @@
 #include "app/form1.h"
 #include "bench_model.h"
 #include "bench_platform.h"
+#include "platform/errors.h"
 #include "platform/windows/com_values.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/main_window.h"
@@ -72,18 +73,6 @@ constexpr char16_t kAbsentKey[] = u"Clearstrand Bench Absent Key";
 constexpr char16_t kAbsentProduct[] = u"Clearstrand Bench Absent Product";
 constexpr size_t kEraseFileBytes = 1024;
 
-std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (const wchar_t c : text) out += c < 128 ? static_cast<char>(c) : '?';
-    return out;
-}
-
-std::wstring WindowsPath(std::wstring path) {
-    if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
-}
-
 // Message boxes never show during a benchmark; any that would is counted and
 // makes the run a failure, since the figures would then include a wait.
 class BenchShell final : public Shell {
@@ -127,9 +116,7 @@ public:
     ProfilingManagementService& management() { return management_; }
     void CheckNoMessageBox() const {
         if (!shell_.unexpected.empty())
-            throw std::runtime_error("a message box or error report came up: " +
-                                     Narrow(std::wstring(shell_.unexpected.front().begin(),
-                                                         shell_.unexpected.front().end())));
+            throw std::runtime_error("a message box or error report came up: " + ToUtf8(shell_.unexpected.front()));
     }
 
 private:
@@ -521,7 +508,7 @@ Results Run(const Options& options) {
         for (size_t i = 1; i <= sizes.products; ++i) {
             const std::wstring msi = options.msiDir + L"\\" + ProductFile(i);
             if (driver::Run(L"msiexec /i \"" + msi + L"\" /qn") != 0)
-                throw std::runtime_error("msiexec could not install " + Narrow(msi));
+                throw std::runtime_error("msiexec could not install " + Utf8(msi));
         }
         Log("removal: no product of that name, M = " + std::to_string(CountInstalledProducts()));
         checkSoftware();
@@ -543,8 +530,8 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
         const auto value = [&]() -> std::wstring {
-            if (i + 1 >= argc) throw std::runtime_error("missing value after " + Narrow(arg));
-            return WindowsPath(argv[++i]);
+            if (i + 1 >= argc) throw std::runtime_error("missing value after " + Utf8(arg));
+            return driver::WindowsPath(argv[++i]);
         };
         if (arg == L"--tiny") options.tiny = true;
         else if (arg == L"--erase") options.eraseOnly = true;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bench_model.h"
@@ -16,6 +17,9 @@
 #include "platform/management.h"
 
 namespace clearstrand::bench {
+
+// A path or text of the platform's, for a message.
+std::string Utf8(std::wstring_view text);
 
 // ---- Clock --------------------------------------------------------------------
 
