@@ -183,13 +183,8 @@ PopulationRow MeasurePopulation(BenchForm& bench, size_t seeded, size_t runs) {
         form.PopulateTreeview();
         PumpPending();
     });
-    const CallProfile profile = bench.management().Stop();
-    row.connectMs = TicksToMs(profile.connectTicks);
-    row.enumKeyCalls = profile.enumKeyCalls;
-    row.enumKeyMs = TicksToMs(profile.enumKeyTicks);
-    row.getStringValueCalls = profile.getStringValueCalls;
-    row.getStringValueMs = TicksToMs(profile.getStringValueTicks);
-    row.restMs = total - row.connectMs - row.enumKeyMs - row.getStringValueMs;
+    row.profile = bench.management().Stop();
+    row.restMs = total - row.profile.connectMs - row.profile.ProviderMs();
     return row;
 }
 
@@ -208,14 +203,10 @@ void Profile(BenchForm& bench, RemovalRow& row, const std::function<void()>& wor
         bench.management().Stop();
         throw;
     }
-    const CallProfile profile = bench.management().Stop();
+    row.profile = bench.management().Stop();
     form.statusPanel = panel;
     row.statusTexts = timed.texts;
     row.statusMs = TicksToMs(timed.ticks);
-    row.connections = profile.connections;
-    row.connectMs = TicksToMs(profile.connectTicks);
-    row.providerCalls = profile.ProviderCalls();
-    row.providerMs = TicksToMs(profile.ProviderTicks());
 }
 
 RemovalRow MeasureTakenNode(BenchForm& bench, std::string name, size_t size, size_t runs,

@@ -168,10 +168,11 @@ std::string ToJson(const Results& results) {
             << ", \"populate_ms\": " << JsonNumber(r.wmiMs) << ", \"floor_ms\": " << JsonNumber(r.floorMs)
             << ", \"ratio\": " << JsonNumber(r.floorMs > 0 ? r.wmiMs / r.floorMs : 0)
             << ", \"floor_parent_ms\": " << JsonNumber(r.floorParentMs)
-            << ", \"profile\": {\"connect_ms\": " << JsonNumber(r.connectMs)
-            << ", \"enumkey_calls\": " << r.enumKeyCalls << ", \"enumkey_ms\": " << JsonNumber(r.enumKeyMs)
-            << ", \"getstringvalue_calls\": " << r.getStringValueCalls
-            << ", \"getstringvalue_ms\": " << JsonNumber(r.getStringValueMs)
+            << ", \"profile\": {\"connect_ms\": " << JsonNumber(r.profile.connectMs)
+            << ", \"enumkey_calls\": " << r.profile.enumKeyCalls
+            << ", \"enumkey_ms\": " << JsonNumber(r.profile.enumKeyMs)
+            << ", \"getstringvalue_calls\": " << r.profile.getStringValueCalls
+            << ", \"getstringvalue_ms\": " << JsonNumber(r.profile.getStringValueMs)
             << ", \"rest_ms\": " << JsonNumber(r.restMs) << "}}";
     }
     out << "\n  ],\n  \"removal\": [";
@@ -182,9 +183,10 @@ std::string ToJson(const Results& results) {
         if (r.floorMs >= 0)
             out << ", \"floor\": " << JsonString(r.floorName) << ", \"floor_ms\": " << JsonNumber(r.floorMs)
                 << ", \"ratio\": " << JsonNumber(r.floorMs > 0 ? r.ms / r.floorMs : 0);
-        out << ", \"profile\": {\"connections\": " << r.connections
-            << ", \"connect_ms\": " << JsonNumber(r.connectMs) << ", \"provider_calls\": " << r.providerCalls
-            << ", \"provider_ms\": " << JsonNumber(r.providerMs) << ", \"status_texts\": " << r.statusTexts
+        out << ", \"profile\": {\"connections\": " << r.profile.connections
+            << ", \"connect_ms\": " << JsonNumber(r.profile.connectMs)
+            << ", \"provider_calls\": " << r.profile.ProviderCalls()
+            << ", \"provider_ms\": " << JsonNumber(r.profile.ProviderMs()) << ", \"status_texts\": " << r.statusTexts
             << ", \"status_ms\": " << JsonNumber(r.statusMs) << "}}";
     }
     out << "\n  ],\n  \"startup\": [";
@@ -220,9 +222,10 @@ std::string ToTable(const Results& results) {
                         std::to_string(r.runs), Ms(r.wmiMs), Ms(r.floorMs),
                         r.floorMs > 0 ? Fixed(r.wmiMs / r.floorMs, 2) + "x" : "-", Ms(r.floorParentMs),
                         r.floorParentMs > 0 ? Fixed(r.wmiMs / r.floorParentMs, 2) + "x" : "-",
-                        "| " + Ms(r.connectMs),
-                        std::to_string(r.enumKeyCalls) + " / " + Ms(r.enumKeyMs),
-                        std::to_string(r.getStringValueCalls) + " / " + Ms(r.getStringValueMs), Ms(r.restMs)});
+                        "| " + Ms(r.profile.connectMs),
+                        std::to_string(r.profile.enumKeyCalls) + " / " + Ms(r.profile.enumKeyMs),
+                        std::to_string(r.profile.getStringValueCalls) + " / " + Ms(r.profile.getStringValueMs),
+                        Ms(r.restMs)});
     }
     out += Table(rows);
 
@@ -232,8 +235,8 @@ std::string ToTable(const Results& results) {
     for (const auto& r : results.removal) {
         rows.push_back({r.name, std::to_string(r.runs), Ms(r.ms), r.floorMs >= 0 ? r.floorName : "-",
                         Ms(r.floorMs), r.floorMs > 0 ? Fixed(r.ms / r.floorMs, 2) + "x" : "-",
-                        "| " + std::to_string(r.connections) + " / " + Ms(r.connectMs),
-                        std::to_string(r.providerCalls) + " / " + Ms(r.providerMs),
+                        "| " + std::to_string(r.profile.connections) + " / " + Ms(r.profile.connectMs),
+                        std::to_string(r.profile.ProviderCalls()) + " / " + Ms(r.profile.ProviderMs()),
                         std::to_string(r.statusTexts) + " / " + Ms(r.statusMs)});
     }
     out += Table(rows);

@@ -37,6 +37,24 @@ double Median(std::vector<double> values);
 
 // ---- Results ------------------------------------------------------------------
 
+// What one profiled run passed through the management service: each
+// connection and call counted and timed.
+struct CallProfile {
+    size_t connections = 0;
+    double connectMs = 0;  // making and dropping them
+    size_t enumKeyCalls = 0;
+    double enumKeyMs = 0;
+    size_t getStringValueCalls = 0;
+    double getStringValueMs = 0;
+    size_t deleteKeyCalls = 0;
+    double deleteKeyMs = 0;
+    size_t queryCalls = 0;
+    double queryMs = 0;
+
+    size_t ProviderCalls() const { return enumKeyCalls + getStringValueCalls + deleteKeyCalls + queryCalls; }
+    double ProviderMs() const { return enumKeyMs + getStringValueMs + deleteKeyMs + queryMs; }
+};
+
 struct PopulationRow {
     size_t seeded = 0;         // N, the entries the benchmark wrote
     size_t entries = 0;        // uninstall entries the machine has, ours and Wine's
@@ -46,11 +64,7 @@ struct PopulationRow {
     double floorMs = 0;        // the same listings and reads through the Win32 API, median
     double floorParentMs = 0;  // the same, reading each entry through one open parent key
     // One separately profiled run: where PopulateTreeview's time goes.
-    double connectMs = 0;
-    size_t enumKeyCalls = 0;
-    double enumKeyMs = 0;
-    size_t getStringValueCalls = 0;
-    double getStringValueMs = 0;
+    CallProfile profile;
     double restMs = 0;         // tree control, core and message pumping
 };
 
@@ -61,11 +75,8 @@ struct RemovalRow {
     size_t runs = 0;
     double ms = 0;             // median
     double floorMs = -1;       // the direct-API figure, when there is one
-    // Calls of one profiled run.
-    size_t connections = 0;
-    double connectMs = 0;
-    size_t providerCalls = 0;
-    double providerMs = 0;
+    // One separately profiled run.
+    CallProfile profile;
     size_t statusTexts = 0;
     double statusMs = 0;
 };

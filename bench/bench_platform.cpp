@@ -70,7 +70,7 @@ public:
     ~ProfilingProvider() override {
         const int64_t start = Ticks();
         inner_.reset();
-        profile_.connectTicks += Ticks() - start;
+        profile_.connectMs += TicksToMs(Ticks() - start);
     }
     ProfilingProvider(const ProfilingProvider&) = delete;
     ProfilingProvider& operator=(const ProfilingProvider&) = delete;
@@ -79,7 +79,7 @@ public:
         const int64_t start = Ticks();
         const auto account = [&] {
             ++profile_.enumKeyCalls;
-            profile_.enumKeyTicks += Ticks() - start;
+            profile_.enumKeyMs += TicksToMs(Ticks() - start);
         };
         try {
             const int32_t code = inner_->EnumKey(hive, path, names);
@@ -95,7 +95,7 @@ public:
         const int64_t start = Ticks();
         const auto account = [&] {
             ++profile_.getStringValueCalls;
-            profile_.getStringValueTicks += Ticks() - start;
+            profile_.getStringValueMs += TicksToMs(Ticks() - start);
         };
         try {
             const int32_t code = inner_->GetStringValue(hive, path, valueName, value);
@@ -110,7 +110,7 @@ public:
         const int64_t start = Ticks();
         const auto account = [&] {
             ++profile_.deleteKeyCalls;
-            profile_.deleteKeyTicks += Ticks() - start;
+            profile_.deleteKeyMs += TicksToMs(Ticks() - start);
         };
         try {
             const int32_t code = inner_->DeleteKey(hive, path);
@@ -136,7 +136,7 @@ public:
         const int64_t start = Ticks();
         ProductCollection products = inner_->ExecQuery(query);
         ++profile_.queryCalls;
-        profile_.queryTicks += Ticks() - start;
+        profile_.queryMs += TicksToMs(Ticks() - start);
         return products;
     }
 
@@ -313,7 +313,7 @@ std::unique_ptr<RegistryProvider> ProfilingManagementService::GetRegistryProvide
     const int64_t start = Ticks();
     auto provider = inner_->GetRegistryProvider(moniker);
     ++profile_.connections;
-    profile_.connectTicks += Ticks() - start;
+    profile_.connectMs += TicksToMs(Ticks() - start);
     return std::make_unique<ProfilingProvider>(std::move(provider), profile_);
 }
 
@@ -322,7 +322,7 @@ std::unique_ptr<ManagementServices> ProfilingManagementService::GetServices(cons
     const int64_t start = Ticks();
     auto services = inner_->GetServices(moniker);
     ++profile_.connections;
-    profile_.connectTicks += Ticks() - start;
+    profile_.connectMs += TicksToMs(Ticks() - start);
     return std::make_unique<ProfilingServices>(std::move(services), profile_);
 }
 

@@ -71,22 +71,6 @@ bool FolderExists(const std::wstring& path);
 
 // ---- Profiling -------------------------------------------------------------------
 
-struct CallProfile {
-    size_t connections = 0;
-    int64_t connectTicks = 0;  // making and dropping them
-    size_t enumKeyCalls = 0;
-    int64_t enumKeyTicks = 0;
-    size_t getStringValueCalls = 0;
-    int64_t getStringValueTicks = 0;
-    size_t deleteKeyCalls = 0;
-    int64_t deleteKeyTicks = 0;
-    size_t queryCalls = 0;
-    int64_t queryTicks = 0;
-
-    size_t ProviderCalls() const { return enumKeyCalls + getStringValueCalls + deleteKeyCalls + queryCalls; }
-    int64_t ProviderTicks() const { return enumKeyTicks + getStringValueTicks + deleteKeyTicks + queryTicks; }
-};
-
 // Forwards to `inner`. While profiling is on, every connection and call is
 // counted and timed; while it is off the inner objects are handed out as they
 // are, so the timed runs pay nothing for it.
