@@ -84,19 +84,27 @@ struct RemovalRow {
 struct StartupRow {
     size_t seeded = 0;
     size_t runs = 0;
-    double readyMs = 0;            // median, disclaimer time taken out
+    // Medians from process creation, disclaimer time taken out.
+    double windowMs = 0;           // to the main window shown
+    double readyMs = 0;            // to "Ready" after the first population
     double disclaimerMs = 0;       // median time the disclaimer was up (as seen)
     double peakWorkingSetMb = 0;   // largest of the runs
+    // A bare window process started in turn with the program: median from
+    // process creation to its window shown; -1 when not measured.
+    double bareWindowMs = -1;
     // A process that loads what the program needs (a window, the common
-    // controls, a WMI connection, the installer) and does nothing else.
-    double baselineWorkingSetMb = 0;
+    // controls, a WMI connection, the installer) and does nothing else; -1
+    // when not measured.
+    double baselineWorkingSetMb = -1;
 };
 
+// A figure and its limit; `basis` shows the figures it was made from.
 struct Target {
     std::string name;
     double measured = 0;
     double limit = 0;
     std::string unit;
+    std::string basis;
     bool met() const { return measured <= limit; }
 };
 
@@ -111,7 +119,8 @@ struct Results {
 };
 
 // The targets that these results can be judged against (sizes that were
-// not run give no target).
+// not run give no target). Each is judged against what the platform costs
+// in the same run.
 std::vector<Target> JudgeTargets(const Results& results);
 
 std::string ToJson(const Results& results);
