@@ -1,5 +1,6 @@
-// The benchmark: how long the user waits for a population, a taken node and
-// the program's start, against what the registry itself allows.
+// The benchmark: how long the user waits for a population, a taken node, an
+// erase and the program's start, and what the program holds in memory, each
+// against what the platform itself costs in the same run.
 //
 //   clearstrand_bench.exe --exe CLEARSTRAND_EXE --msi-dir DIR --out FILE.json
 //                         [--table FILE.txt] [--tiny] [--erase] [--erase-in FOLDER]
