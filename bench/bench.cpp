@@ -1,5 +1,6 @@
-// The benchmark: how long the user waits for a population, a taken node and
-// the program's start, against what the registry itself allows.
+// The benchmark: how long the user waits for a population, a taken node, an
+// erase and the program's start, and what the program holds in memory, each
+// against what the platform itself costs in the same run.
 //
 //   clearstrand_bench.exe --exe CLEARSTRAND_EXE --msi-dir DIR --out FILE.json
 //                         [--table FILE.txt] [--tiny] [--erase] [--erase-in FOLDER]
@@ -27,9 +28,11 @@
 #include "app/form1.h"
 #include "bench_model.h"
 #include "bench_platform.h"
+#include "platform/errors.h"
 #include "platform/windows/com_values.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/main_window.h"
+#include "platform/windows/system_library.h"
 #include "platform/windows/win32_files.h"
 #include "platform/windows/wmi_management.h"
 #include "tools/program.h"
@@ -60,6 +63,7 @@ struct Sizes {
         return n >= 10000 ? 5 : n >= 1000 ? 7 : 9;
     }
     size_t removalRuns;
+    size_t emptyStartupRuns;  // at N = 0, each paired with a bare window's start
     size_t startupRuns;
     size_t eraseFiles;
     size_t eraseFolders;
@@ -71,18 +75,6 @@ constexpr wchar_t kDeleteRoot[] = L"SOFTWARE\\Clearstrand Bench\\Tree";
 constexpr char16_t kAbsentKey[] = u"Clearstrand Bench Absent Key";
 constexpr char16_t kAbsentProduct[] = u"Clearstrand Bench Absent Product";
 constexpr size_t kEraseFileBytes = 1024;
-
-std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (const wchar_t c : text) out += c < 128 ? static_cast<char>(c) : '?';
-    return out;
-}
-
-std::wstring WindowsPath(std::wstring path) {
-    if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
-}
 
 // Message boxes never show during a benchmark; any that would is counted and
 // makes the run a failure, since the figures would then include a wait.
@@ -127,9 +119,7 @@ public:
     ProfilingManagementService& management() { return management_; }
     void CheckNoMessageBox() const {
         if (!shell_.unexpected.empty())
-            throw std::runtime_error("a message box or error report came up: " +
-                                     Narrow(std::wstring(shell_.unexpected.front().begin(),
-                                                         shell_.unexpected.front().end())));
+            throw std::runtime_error("a message box or error report came up: " + ToUtf8(shell_.unexpected.front()));
     }
 
 private:
@@ -147,10 +137,15 @@ double TimeMs(const std::function<void()>& work) {
     return TicksToMs(Ticks() - start);
 }
 
+// The installer's library is loaded here, as the program loads it, so that
+// the baseline process started from this exe does not have it.
 size_t CountInstalledProducts() {
+    const win32::SystemLibrary installer(L"msi.dll");
+    decltype(&MsiEnumProductsW) enumProducts = nullptr;
+    installer.Get(enumProducts, "MsiEnumProductsW");
     size_t count = 0;
     wchar_t code[39];
-    while (MsiEnumProductsW(static_cast<DWORD>(count), code) == ERROR_SUCCESS) ++count;
+    while (enumProducts(static_cast<DWORD>(count), code) == ERROR_SUCCESS) ++count;
     return count;
 }
 
@@ -196,13 +191,8 @@ PopulationRow MeasurePopulation(BenchForm& bench, size_t seeded, size_t runs) {
         form.PopulateTreeview();
         PumpPending();
     });
-    const CallProfile profile = bench.management().Stop();
-    row.connectMs = TicksToMs(profile.connectTicks);
-    row.enumKeyCalls = profile.enumKeyCalls;
-    row.enumKeyMs = TicksToMs(profile.enumKeyTicks);
-    row.getStringValueCalls = profile.getStringValueCalls;
-    row.getStringValueMs = TicksToMs(profile.getStringValueTicks);
-    row.restMs = total - row.connectMs - row.enumKeyMs - row.getStringValueMs;
+    row.profile = bench.management().Stop();
+    row.restMs = total - row.profile.connectMs - row.profile.ProviderMs();
     return row;
 }
 
@@ -221,14 +211,10 @@ void Profile(BenchForm& bench, RemovalRow& row, const std::function<void()>& wor
         bench.management().Stop();
         throw;
     }
-    const CallProfile profile = bench.management().Stop();
+    row.profile = bench.management().Stop();
     form.statusPanel = panel;
     row.statusTexts = timed.texts;
     row.statusMs = TicksToMs(timed.ticks);
-    row.connections = profile.connections;
-    row.connectMs = TicksToMs(profile.connectTicks);
-    row.providerCalls = profile.ProviderCalls();
-    row.providerMs = TicksToMs(profile.ProviderTicks());
 }
 
 RemovalRow MeasureTakenNode(BenchForm& bench, std::string name, size_t size, size_t runs,
@@ -343,6 +329,7 @@ bool WaitShort(F done, int timeoutMs) {
 }
 
 struct StartupRun {
+    double windowMs;
     double readyMs;
     double disclaimerMs;
     double peakMb;
@@ -365,13 +352,13 @@ StartupRun MeasureOneStartup(const std::wstring& exe) {
     HWND window = nullptr;
     if (!WaitShort([&] { return (window = driver::FindTopWindow(pid, win32::kWindowClass)) != nullptr; }, 30000))
         throw std::runtime_error("the main window did not come up");
+    const int64_t shown = Ticks();
     HWND tree = GetDlgItem(window, win32::kTreeView1Id);
     HWND status = GetDlgItem(window, win32::kStatusBar1Id);
     // "Ready" shows once before the first population as well: the tree is
     // read first, so a filled tree and "Ready" after it mean the population
-    // has ended. The program answers neither while it populates. The text's
-    // length tells "Ready" from "Working..." without reaching into the
-    // program's memory.
+    // has ended (meanwhile the text reads "Working..."). The text's length
+    // tells the two apart without reaching into the program's memory.
     const auto ready = [&] {
         return SendMessageW(tree, TVM_GETCOUNT, 0, 0) > 0 &&
                LOWORD(SendMessageW(status, SB_GETTEXTLENGTHW, 1, 0)) == std::u16string_view(kReady).size();
@@ -385,8 +372,26 @@ StartupRun MeasureOneStartup(const std::wstring& exe) {
 
     PostMessageW(GetDlgItem(window, win32::kCommand3Id), BM_CLICK, 0, 0);
     if (!process.WaitForExit(std::chrono::seconds(10))) throw std::runtime_error("Cancel did not end the program");
-    return {TicksToMs(readyAt - start) - TicksToMs(answered - seen), TicksToMs(answered - seen),
+    const double disclaimerMs = TicksToMs(answered - seen);
+    return {TicksToMs(shown - start) - disclaimerMs, TicksToMs(readyAt - start) - disclaimerMs, disclaimerMs,
             static_cast<double>(memory.PeakWorkingSetSize) / (1024.0 * 1024.0)};
+}
+
+// The bare window process (bench/bare_window.cpp): from just before
+// CreateProcessW to its window shown and its messages handled.
+double MeasureBareWindow(const std::wstring& exe) {
+    const int64_t start = Ticks();
+    driver::Process process(L"\"" + exe + L"\"");
+    HWND window = nullptr;
+    if (!WaitShort([&] { return (window = driver::FindTopWindow(process.Id(), nullptr)) != nullptr; }, 30000))
+        throw std::runtime_error("the bare window did not come up");
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &answer))
+        throw std::runtime_error("the bare window does not answer");
+    const int64_t shown = Ticks();
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    if (!process.WaitForExit(std::chrono::seconds(10))) throw std::runtime_error("the bare window did not end");
+    return TicksToMs(shown - start);
 }
 
 // ---- Baseline process -------------------------------------------------------------
@@ -394,8 +399,9 @@ StartupRun MeasureOneStartup(const std::wstring& exe) {
 constexpr wchar_t kProbeClass[] = L"ClearstrandBenchProbe";
 
 // The probe: this program started with --probe. It loads what clearstrand.exe
-// loads before "Ready" and shows a window, so that its working set is what the
-// platform costs before the program holds anything of its own.
+// loads before "Ready" (the common controls and a WMI connection; the
+// installer's library comes later) and shows a window, so that its working
+// set is what the platform costs before the program holds anything of its own.
 int RunProbe() {
     win32::ComInit com(COINIT_APARTMENTTHREADED);
     WNDCLASSEXW wc{};
@@ -417,7 +423,6 @@ int RunProbe() {
     std::vector<std::u16string> names;
     management->GetRegistryProvider(std::u16string(kRegistryMoniker))
         ->EnumKey(kHiveCurrentUser, u"SOFTWARE", names);
-    CountInstalledProducts();
     ShowWindow(hwnd, SW_SHOW);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
@@ -438,23 +443,55 @@ double MeasureBaselineWorkingSet(const std::wstring& self) {
     return static_cast<double>(memory.PeakWorkingSetSize) / (1024.0 * 1024.0);
 }
 
-StartupRow MeasureStartup(const std::wstring& exe, size_t seeded, size_t runs) {
+// The program started `runs` times on the machine as it is. With a bare
+// window process, each start is paired with one of it, the two taking turns
+// going first, after one pair uncounted; with `baseline`, the baseline
+// process's working set is read once afterwards.
+StartupRow MeasureStartup(const std::wstring& exe, size_t seeded, size_t runs, const std::wstring& bareWindow,
+                          bool baseline) {
     StartupRow row;
     row.seeded = seeded;
     row.runs = runs;
-    std::vector<double> ready, disclaimer;
-    for (size_t i = 0; i < runs; ++i) {
+    const bool paired = !bareWindow.empty();
+    std::vector<double> window, ready, disclaimer, bare;
+    for (size_t i = paired ? 0 : 1; i <= runs; ++i) {
+        const bool bareFirst = paired && i % 2 == 0;
+        const double bareBefore = bareFirst ? MeasureBareWindow(bareWindow) : -1;
         const StartupRun run = MeasureOneStartup(exe);
+        const double bareMs = !paired || bareFirst ? bareBefore : MeasureBareWindow(bareWindow);
+        if (i == 0) continue;
+        window.push_back(run.windowMs);
         ready.push_back(run.readyMs);
         disclaimer.push_back(run.disclaimerMs);
         row.peakWorkingSetMb = std::max(row.peakWorkingSetMb, run.peakMb);
+        if (paired) {
+            bare.push_back(bareMs);
+            std::cerr << "  run " << i << ": bare window " << bareMs << " ms, to Ready " << run.readyMs << " ms"
+                      << std::endl;
+        }
     }
+    row.windowMs = Median(window);
     row.readyMs = Median(ready);
     row.disclaimerMs = Median(disclaimer);
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    row.baselineWorkingSetMb = MeasureBaselineWorkingSet(self);
+    if (paired) row.bareWindowMs = Median(bare);
+    if (baseline) {
+        wchar_t self[MAX_PATH];
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        row.baselineWorkingSetMb = MeasureBaselineWorkingSet(self);
+    }
     return row;
+}
+
+// The bare window process, beside this program.
+std::wstring BareWindowExe() {
+    wchar_t self[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self, length);
+    path.resize(path.find_last_of(L'\\') + 1);
+    path += L"clearstrand_bench_window.exe";
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        throw std::runtime_error("no bare window process beside the benchmark: " + Utf8(path));
+    return path;
 }
 
 // ---- The run ---------------------------------------------------------------------
@@ -464,8 +501,8 @@ void Log(const std::string& text) {
 }
 
 Results Run(const Options& options) {
-    Sizes sizes = options.tiny ? Sizes{{10}, 10, 1, 10, 1, 1, 100, 10, 1}
-                               : Sizes{{100, 1000, 10000}, 1000, 20, 1000, 9, 3, 10000, 500, 3};
+    Sizes sizes = options.tiny ? Sizes{{10}, 10, 1, 10, 1, 1, 1, 100, 10, 1}
+                               : Sizes{{100, 1000, 10000}, 1000, 20, 1000, 9, 5, 3, 10000, 500, 3};
     if (!options.sizes.empty()) sizes.population = options.sizes;
     Results results;
     results.tiny = options.tiny;
@@ -492,6 +529,10 @@ Results Run(const Options& options) {
         results.targets = JudgeTargets(results);
         return results;
     }
+    if (!options.exe.empty()) {
+        Log("start-up, N = 0, in turn with a bare window");
+        results.startup.push_back(MeasureStartup(options.exe, 0, sizes.emptyStartupRuns, BareWindowExe(), false));
+    }
     size_t seeded = 0;
     for (const size_t n : sizes.population) {
         Log("seeding " + std::to_string(n) + " uninstall entries");
@@ -501,7 +542,7 @@ Results Run(const Options& options) {
         results.population.push_back(MeasurePopulation(bench, n, sizes.populationRuns(n)));
         if (n == sizes.startupN && !options.exe.empty()) {
             Log("start-up, N = " + std::to_string(n));
-            results.startup.push_back(MeasureStartup(options.exe, n, sizes.startupRuns));
+            results.startup.push_back(MeasureStartup(options.exe, n, sizes.startupRuns, {}, true));
         }
     }
 
@@ -521,7 +562,7 @@ Results Run(const Options& options) {
         for (size_t i = 1; i <= sizes.products; ++i) {
             const std::wstring msi = options.msiDir + L"\\" + ProductFile(i);
             if (driver::Run(L"msiexec /i \"" + msi + L"\" /qn") != 0)
-                throw std::runtime_error("msiexec could not install " + Narrow(msi));
+                throw std::runtime_error("msiexec could not install " + Utf8(msi));
         }
         Log("removal: no product of that name, M = " + std::to_string(CountInstalledProducts()));
         checkSoftware();
@@ -543,8 +584,8 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
         const auto value = [&]() -> std::wstring {
-            if (i + 1 >= argc) throw std::runtime_error("missing value after " + Narrow(arg));
-            return WindowsPath(argv[++i]);
+            if (i + 1 >= argc) throw std::runtime_error("missing value after " + Utf8(arg));
+            return driver::WindowsPath(argv[++i]);
         };
         if (arg == L"--tiny") options.tiny = true;
         else if (arg == L"--erase") options.eraseOnly = true;

@@ -37,6 +37,24 @@ double Median(std::vector<double> values);
 
 // ---- Results ------------------------------------------------------------------
 
+// What one profiled run passed through the management service: each
+// connection and call counted and timed.
+struct CallProfile {
+    size_t connections = 0;
+    double connectMs = 0;  // making and dropping them
+    size_t enumKeyCalls = 0;
+    double enumKeyMs = 0;
+    size_t getStringValueCalls = 0;
+    double getStringValueMs = 0;
+    size_t deleteKeyCalls = 0;
+    double deleteKeyMs = 0;
+    size_t queryCalls = 0;
+    double queryMs = 0;
+
+    size_t ProviderCalls() const { return enumKeyCalls + getStringValueCalls + deleteKeyCalls + queryCalls; }
+    double ProviderMs() const { return enumKeyMs + getStringValueMs + deleteKeyMs + queryMs; }
+};
+
 struct PopulationRow {
     size_t seeded = 0;         // N, the entries the benchmark wrote
     size_t entries = 0;        // uninstall entries the machine has, ours and Wine's
@@ -46,11 +64,7 @@ struct PopulationRow {
     double floorMs = 0;        // the same listings and reads through the Win32 API, median
     double floorParentMs = 0;  // the same, reading each entry through one open parent key
     // One separately profiled run: where PopulateTreeview's time goes.
-    double connectMs = 0;
-    size_t enumKeyCalls = 0;
-    double enumKeyMs = 0;
-    size_t getStringValueCalls = 0;
-    double getStringValueMs = 0;
+    CallProfile profile;
     double restMs = 0;         // tree control, core and message pumping
 };
 
@@ -61,11 +75,8 @@ struct RemovalRow {
     size_t runs = 0;
     double ms = 0;             // median
     double floorMs = -1;       // the direct-API figure, when there is one
-    // Calls of one profiled run.
-    size_t connections = 0;
-    double connectMs = 0;
-    size_t providerCalls = 0;
-    double providerMs = 0;
+    // One separately profiled run.
+    CallProfile profile;
     size_t statusTexts = 0;
     double statusMs = 0;
 };
@@ -73,19 +84,27 @@ struct RemovalRow {
 struct StartupRow {
     size_t seeded = 0;
     size_t runs = 0;
-    double readyMs = 0;            // median, disclaimer time taken out
+    // Medians from process creation, disclaimer time taken out.
+    double windowMs = 0;           // to the main window shown
+    double readyMs = 0;            // to "Ready" after the first population
     double disclaimerMs = 0;       // median time the disclaimer was up (as seen)
     double peakWorkingSetMb = 0;   // largest of the runs
+    // A bare window process started in turn with the program: median from
+    // process creation to its window shown; -1 when not measured.
+    double bareWindowMs = -1;
     // A process that loads what the program needs (a window, the common
-    // controls, a WMI connection, the installer) and does nothing else.
-    double baselineWorkingSetMb = 0;
+    // controls, a WMI connection, the installer) and does nothing else; -1
+    // when not measured.
+    double baselineWorkingSetMb = -1;
 };
 
+// A figure and its limit; `basis` shows the figures it was made from.
 struct Target {
     std::string name;
     double measured = 0;
     double limit = 0;
     std::string unit;
+    std::string basis;
     bool met() const { return measured <= limit; }
 };
 
@@ -100,7 +119,8 @@ struct Results {
 };
 
 // The targets that these results can be judged against (sizes that were
-// not run give no target).
+// not run give no target). Each is judged against what the platform costs
+// in the same run.
 std::vector<Target> JudgeTargets(const Results& results);
 
 std::string ToJson(const Results& results);

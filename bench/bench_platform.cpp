@@ -5,25 +5,19 @@
 #include <string_view>
 
 #include "discovery/catalog.h"
+#include "platform/errors.h"
 #include "platform/windows/handles.h"
+#include "platform/windows/wide_strings.h"
 
 namespace clearstrand::bench {
 
 namespace {
 
-std::wstring Wide(std::u16string_view text) {
-    return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
-}
-
-std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (const wchar_t c : text) out += c < 128 ? static_cast<char>(c) : '?';
-    return out;
-}
+using win32::ToWide;
 
 void Check(LSTATUS code, const std::wstring& what) {
     if (code != ERROR_SUCCESS)
-        throw std::runtime_error(Narrow(what) + " failed with code " + std::to_string(code));
+        throw std::runtime_error(Utf8(what) + " failed with code " + std::to_string(code));
 }
 
 const wchar_t* HiveName(HKEY hive) {
@@ -76,7 +70,7 @@ public:
     ~ProfilingProvider() override {
         const int64_t start = Ticks();
         inner_.reset();
-        profile_.connectTicks += Ticks() - start;
+        profile_.connectMs += TicksToMs(Ticks() - start);
     }
     ProfilingProvider(const ProfilingProvider&) = delete;
     ProfilingProvider& operator=(const ProfilingProvider&) = delete;
@@ -85,7 +79,7 @@ public:
         const int64_t start = Ticks();
         const auto account = [&] {
             ++profile_.enumKeyCalls;
-            profile_.enumKeyTicks += Ticks() - start;
+            profile_.enumKeyMs += TicksToMs(Ticks() - start);
         };
         try {
             const int32_t code = inner_->EnumKey(hive, path, names);
@@ -101,7 +95,7 @@ public:
         const int64_t start = Ticks();
         const auto account = [&] {
             ++profile_.getStringValueCalls;
-            profile_.getStringValueTicks += Ticks() - start;
+            profile_.getStringValueMs += TicksToMs(Ticks() - start);
         };
         try {
             const int32_t code = inner_->GetStringValue(hive, path, valueName, value);
@@ -116,7 +110,7 @@ public:
         const int64_t start = Ticks();
         const auto account = [&] {
             ++profile_.deleteKeyCalls;
-            profile_.deleteKeyTicks += Ticks() - start;
+            profile_.deleteKeyMs += TicksToMs(Ticks() - start);
         };
         try {
             const int32_t code = inner_->DeleteKey(hive, path);
@@ -142,7 +136,7 @@ public:
         const int64_t start = Ticks();
         ProductCollection products = inner_->ExecQuery(query);
         ++profile_.queryCalls;
-        profile_.queryTicks += Ticks() - start;
+        profile_.queryMs += TicksToMs(Ticks() - start);
         return products;
     }
 
@@ -152,6 +146,10 @@ private:
 };
 
 }  // namespace
+
+std::string Utf8(std::wstring_view text) {
+    return ToUtf8(win32::FromWide(text));
+}
 
 int64_t Ticks() {
     LARGE_INTEGER now;
@@ -196,22 +194,22 @@ bool KeyExists(HKEY hive, const std::wstring& path) {
 }
 
 void SeedCatalogKeys(HKEY hive) {
-    for (const auto name : catalog::kMiscKeys) CreateKey(hive, L"SOFTWARE\\" + Wide(name));
+    for (const auto name : catalog::kMiscKeys) CreateKey(hive, L"SOFTWARE\\" + ToWide(name));
     for (const auto& family : catalog::kFamilies)
-        for (const auto release : family.releases) CreateKey(hive, Wide(family.container) + L"\\" + Wide(release));
+        for (const auto release : family.releases) CreateKey(hive, ToWide(family.container) + L"\\" + ToWide(release));
 }
 
 void RemoveCatalogKeys(HKEY hive) {
-    for (const auto name : catalog::kMiscKeys) DeleteTree(hive, L"SOFTWARE", Wide(name));
-    for (const auto& family : catalog::kFamilies) DeleteTree(hive, L"SOFTWARE", Wide(family.trigger));
+    for (const auto name : catalog::kMiscKeys) DeleteTree(hive, L"SOFTWARE", ToWide(name));
+    for (const auto& family : catalog::kFamilies) DeleteTree(hive, L"SOFTWARE", ToWide(family.trigger));
 }
 
 void SeedUninstallEntries(size_t from, size_t to) {
-    const std::wstring root = Wide(catalog::kUninstallRoot);
+    const std::wstring root = ToWide(catalog::kUninstallRoot);
     for (size_t i = from; i < to; ++i) {
         const SeedEntry entry = UninstallEntry(i);
         win32::UniqueRegKey key;
-        const std::wstring path = root + L"\\" + Wide(entry.keyName);
+        const std::wstring path = root + L"\\" + ToWide(entry.keyName);
         Check(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
                               nullptr, key.put(), nullptr),
               L"RegCreateKeyExW HKLM\\" + path);
@@ -222,14 +220,14 @@ void SeedUninstallEntries(size_t from, size_t to) {
 }
 
 void RemoveUninstallEntries(size_t count) {
-    const win32::UniqueRegKey root = OpenKey(HKEY_LOCAL_MACHINE, Wide(catalog::kUninstallRoot), KEY_ALL_ACCESS);
+    const win32::UniqueRegKey root = OpenKey(HKEY_LOCAL_MACHINE, ToWide(catalog::kUninstallRoot), KEY_ALL_ACCESS);
     if (!root) return;
-    for (size_t i = 0; i < count; ++i) RegDeleteTreeW(root.get(), Wide(UninstallEntry(i).keyName).c_str());
+    for (size_t i = 0; i < count; ++i) RegDeleteTreeW(root.get(), ToWide(UninstallEntry(i).keyName).c_str());
 }
 
 void SeedSubtree(const std::wstring& root, size_t count) {
     for (const auto& path : SubtreePaths(std::u16string(root.begin(), root.end()), count))
-        CreateKey(HKEY_LOCAL_MACHINE, Wide(path));
+        CreateKey(HKEY_LOCAL_MACHINE, ToWide(path));
 }
 
 size_t DirectPopulationReads(bool openParent) {
@@ -241,7 +239,7 @@ size_t DirectPopulationReads(bool openParent) {
             }
         }
     }
-    const std::wstring rootPath = Wide(catalog::kUninstallRoot);
+    const std::wstring rootPath = ToWide(catalog::kUninstallRoot);
     const std::vector<std::wstring> entries = Subkeys(HKEY_LOCAL_MACHINE, rootPath);
     kept.reserve(kept.size() + entries.size() * 3);
     if (openParent) {
@@ -265,7 +263,7 @@ size_t DirectPopulationReads(bool openParent) {
 void SeedFileTree(const std::wstring& root, size_t files, size_t folders, size_t fileBytes) {
     const auto folder = [](const std::wstring& path) {
         if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-            throw std::runtime_error("cannot create " + Narrow(path));
+            throw std::runtime_error("cannot create " + Utf8(path));
     };
     folder(root);
     // Twenty top folders and the rest spread below them: a real program's
@@ -280,11 +278,11 @@ void SeedFileTree(const std::wstring& root, size_t files, size_t folders, size_t
         const std::wstring path = all.empty() ? root : all[i % all.size()];
         const std::wstring file = path + L"\\file " + std::to_wstring(i) + L".dat";
         HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + Narrow(file));
+        if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + Utf8(file));
         DWORD written = 0;
         const BOOL ok = WriteFile(handle, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
         CloseHandle(handle);
-        if (!ok || written != content.size()) throw std::runtime_error("cannot write " + Narrow(file));
+        if (!ok || written != content.size()) throw std::runtime_error("cannot write " + Utf8(file));
     }
 }
 
@@ -298,11 +296,11 @@ void DeleteTreeBare(const std::wstring& root) {
             if (name == L"." || name == L"..") continue;
             const std::wstring path = root + L"\\" + data.cFileName;
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) DeleteTreeBare(path);
-            else if (!DeleteFileW(path.c_str())) throw std::runtime_error("cannot delete " + Narrow(path));
+            else if (!DeleteFileW(path.c_str())) throw std::runtime_error("cannot delete " + Utf8(path));
         } while (FindNextFileW(find, &data));
         FindClose(find);
     }
-    if (!RemoveDirectoryW(root.c_str())) throw std::runtime_error("cannot remove " + Narrow(root));
+    if (!RemoveDirectoryW(root.c_str())) throw std::runtime_error("cannot remove " + Utf8(root));
 }
 
 bool FolderExists(const std::wstring& path) {
@@ -315,7 +313,7 @@ std::unique_ptr<RegistryProvider> ProfilingManagementService::GetRegistryProvide
     const int64_t start = Ticks();
     auto provider = inner_->GetRegistryProvider(moniker);
     ++profile_.connections;
-    profile_.connectTicks += Ticks() - start;
+    profile_.connectMs += TicksToMs(Ticks() - start);
     return std::make_unique<ProfilingProvider>(std::move(provider), profile_);
 }
 
@@ -324,7 +322,7 @@ std::unique_ptr<ManagementServices> ProfilingManagementService::GetServices(cons
     const int64_t start = Ticks();
     auto services = inner_->GetServices(moniker);
     ++profile_.connections;
-    profile_.connectTicks += Ticks() - start;
+    profile_.connectMs += TicksToMs(Ticks() - start);
     return std::make_unique<ProfilingServices>(std::move(services), profile_);
 }
 
@@ -334,7 +332,7 @@ std::string DescribeMachine() {
     DWORD size = sizeof(name);
     if (RegGetValueW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0",
                      L"ProcessorNameString", RRF_RT_REG_SZ, nullptr, name, &size) == ERROR_SUCCESS)
-        cpu = Narrow(name);
+        cpu = Utf8(name);
     SYSTEM_INFO info{};
     GetNativeSystemInfo(&info);
     MEMORYSTATUSEX memory{};

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bench_model.h"
@@ -16,6 +17,9 @@
 #include "platform/management.h"
 
 namespace clearstrand::bench {
+
+// A path or text of the platform's, for a message.
+std::string Utf8(std::wstring_view text);
 
 // ---- Clock --------------------------------------------------------------------
 
@@ -66,22 +70,6 @@ void DeleteTreeBare(const std::wstring& root);
 bool FolderExists(const std::wstring& path);
 
 // ---- Profiling -------------------------------------------------------------------
-
-struct CallProfile {
-    size_t connections = 0;
-    int64_t connectTicks = 0;  // making and dropping them
-    size_t enumKeyCalls = 0;
-    int64_t enumKeyTicks = 0;
-    size_t getStringValueCalls = 0;
-    int64_t getStringValueTicks = 0;
-    size_t deleteKeyCalls = 0;
-    int64_t deleteKeyTicks = 0;
-    size_t queryCalls = 0;
-    int64_t queryTicks = 0;
-
-    size_t ProviderCalls() const { return enumKeyCalls + getStringValueCalls + deleteKeyCalls + queryCalls; }
-    int64_t ProviderTicks() const { return enumKeyTicks + getStringValueTicks + deleteKeyTicks + queryTicks; }
-};
 
 // Forwards to `inner`. While profiling is on, every connection and call is
 // counted and timed; while it is off the inner objects are handed out as they

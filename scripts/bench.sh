@@ -3,7 +3,8 @@
 # its own; prints the table and writes build/bench/bench.json and
 # build/bench/bench.txt.
 #
-#   scripts/bench.sh           the full sizes (N = 100, 1,000, 10,000; M = 0, 20)
+#   scripts/bench.sh           the full sizes (start-up at N = 0; N = 100, 1,000,
+#                              10,000; M = 0, 20; the erase)
 #   scripts/bench.sh --tiny    N = 10, M = 0 and 1, one run each: proves it works
 #   scripts/bench.sh --erase   the folder erase alone
 #   --erase-in FOLDER          its trees there (a Unix path) rather than on C:

@@ -1,11 +1,12 @@
 #pragma once
 
 // Starting a Windows program and finding its windows, as the Wine tests and
-// the benchmark drive clearstrand.exe. Every wait handles this thread's
+// the benchmark drive clearstrand.exe, and the paths their scripts hand them. Every wait handles this thread's
 // messages meanwhile, so that a window of this thread stays responsive.
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -77,6 +78,14 @@ private:
     win32::UniqueKernelHandle process_;
     DWORD id_ = 0;
 };
+
+// A path given on the command line by a Unix script: Wine shows the Unix root
+// as drive Z:.
+inline std::wstring WindowsPath(std::wstring path) {
+    if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
 
 // Runs a program to its end: the exit code.
 inline DWORD Run(const std::wstring& commandLine) { return Process(commandLine).WaitForExit(300s).value_or(99); }

@@ -131,11 +131,7 @@ void DumpFiles(const std::wstring& path, std::vector<std::string>& out) {
     }
 }
 
-std::wstring WindowsPath(std::wstring path) {
-    if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
-}
+using drv::WindowsPath;
 
 std::wstring ShellFolder(int csidl) {
     wchar_t path[MAX_PATH] = {};
