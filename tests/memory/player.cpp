@@ -225,6 +225,7 @@ public:
         machine.AddEntry(FromUtf8(path), false, readOnly, hidden, held);
     }
     void Folder(const std::string& path) override { machine.AddEntry(FromUtf8(path), true); }
+    void Hold(const std::string& folder) override { machine.AddEntry(FromUtf8(folder), true, false, false, true); }
     void Link(const std::string& path, const std::string& target) override { machine.AddLink(FromUtf8(path), FromUtf8(target)); }
     void Move(const std::string& path, const std::string& to) override { machine.Move(FromUtf8(path), FromUtf8(to)); }
     std::string Name() const override { return "memory"; }

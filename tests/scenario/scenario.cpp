@@ -258,6 +258,7 @@ void Player::Seed(const Step& s) {
         File(f.at(0), has("ro"), has("hidden"), has("held"));
     } else {
         Folder(f.at(0));
+        if (f.size() > 1 && f[1] == "held") Hold(f[0]);
     }
     if (!opened) return;
     // Before and after the program, the machine is as the case left it.

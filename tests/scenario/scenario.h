@@ -10,7 +10,8 @@
 //            (#n: a DWORD; expand: an expandable string)
 //            entry SUBKEY | DisplayName | DisplayVersion | InstallLocation (an uninstall entry)
 //            msi NAME | VERSION | FOLDER [| InstallLocation] (a package with readme.txt; real.txt builds one each)
-//            file PATH [| ro | hidden | held] / folder PATH / link PATH | TARGET / move PATH | NEW PATH
+//            file PATH [| ro | hidden | held] / folder PATH [| held] / link PATH | TARGET / move PATH | NEW PATH
+//            (held: open in another program, which lets no one delete it)
 //            product NAME [| uninstall code] (memory only: an installed product without a package)
 //   fail     fail raise CALL / fail code N CALL (memory only): every call logged as CALL, e.g.
 //            "DeleteKey HKLM SOFTWARE\X", raises or returns N
@@ -108,6 +109,7 @@ protected:
                             const std::optional<std::string>& location) = 0;
     virtual void File(const std::string& path, bool readOnly, bool hidden, bool held) = 0;
     virtual void Folder(const std::string& path) = 0;
+    virtual void Hold(const std::string& folder) = 0;
     virtual void Link(const std::string& path, const std::string& target) = 0;  // a Unix symbolic link under Wine
     virtual void Move(const std::string& path, const std::string& to) = 0;
     virtual std::string Macro(const std::string& name, const std::string& argument) = 0;

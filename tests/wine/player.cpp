@@ -295,6 +295,11 @@ protected:
             if (at == std::wstring::npos) return;
         }
     }
+    // Held open by this process, which lets no other delete it.
+    void Hold(const std::string& folder) override {
+        held_.emplace_back(CreateFileW(Long(W(folder)).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    }
     void Link(const std::string& path, const std::string& target) override {
         Folder(path.substr(0, path.rfind('\\')));
         Note(W(path));
