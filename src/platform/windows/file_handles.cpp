@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "platform/windows/buffers.h"
 #include "platform/windows/win32_errors.h"
 #include "platform/windows/wide_strings.h"
 
@@ -77,21 +78,18 @@ LONGLONG FileIdOf(HANDLE handle, const std::wstring& shown) {
 }
 
 std::wstring ObjectNameOf(HANDLE handle, const std::wstring& shown) {
+    constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
+    constexpr NTSTATUS kBufferOverflow = static_cast<NTSTATUS>(0x80000005);
     std::vector<std::byte> buffer(sizeof(OBJECT_NAME_INFORMATION) + 1024);
-    for (;;) {
+    NTSTATUS status = 0;
+    GrowUntilItFits(buffer, [&](std::vector<std::byte>& b) -> size_t {
         ULONG needed = 0;
-        const NTSTATUS status =
-            NtQueryObject(handle, ObjectNameInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-        constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
-        constexpr NTSTATUS kBufferOverflow = static_cast<NTSTATUS>(0x80000005);
-        if ((status == kInfoLengthMismatch || status == kBufferOverflow) && needed > buffer.size()) {
-            buffer.resize(needed);
-            continue;
-        }
-        if (!NT_SUCCESS(status)) ThrowStatus(status, shown);
-        const auto& name = reinterpret_cast<const OBJECT_NAME_INFORMATION*>(buffer.data())->Name;
-        return std::wstring(name.Buffer, name.Length / sizeof(wchar_t));
-    }
+        status = NtQueryObject(handle, ObjectNameInformation, b.data(), static_cast<ULONG>(b.size()), &needed);
+        return status == kInfoLengthMismatch || status == kBufferOverflow ? needed : 0;
+    });
+    if (!NT_SUCCESS(status)) ThrowStatus(status, shown);
+    const auto& name = reinterpret_cast<const OBJECT_NAME_INFORMATION*>(buffer.data())->Name;
+    return std::wstring(name.Buffer, name.Length / sizeof(wchar_t));
 }
 
 bool SamePlace(std::wstring_view a, std::wstring_view b) {
@@ -111,14 +109,12 @@ bool SamePlace(std::wstring_view a, std::wstring_view b) {
 }
 
 std::optional<std::wstring> FinalPathOf(HANDLE handle) {
-    constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
     std::vector<wchar_t> buffer(MAX_PATH);
-    DWORD length = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()), kFlags);
-    if (length >= buffer.size()) {  // the size it needs, with its null
-        buffer.resize(length + 1);
-        length = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()), kFlags);
-    }
-    if (length == 0 || length >= buffer.size()) return std::nullopt;
+    DWORD length = 0;
+    GrowUntilItFits(buffer, [&](std::vector<wchar_t>& b) {  // the size it needs counts the null
+        return length = GetFinalPathNameByHandleW(handle, b.data(), static_cast<DWORD>(b.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    });
+    if (length == 0) return std::nullopt;
     return std::wstring(buffer.data(), length);
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/windows/buffers.h"
 #include "platform/windows/com_values.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/win32_errors.h"
@@ -50,33 +51,30 @@ std::vector<std::u16string> KnownFolders() {
 // A string's environment variables, expanded.
 std::wstring Expanded(const std::wstring& text) {
     std::vector<wchar_t> buffer(text.size() + MAX_PATH);
-    for (;;) {
-        const DWORD length = ExpandEnvironmentStringsW(text.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) ThrowLastError();
-        if (length <= buffer.size()) return std::wstring(buffer.data(), length - 1);  // with its null
-        buffer.resize(length);
-    }
+    DWORD length = 0;
+    GrowUntilItFits(buffer, [&](std::vector<wchar_t>& b) {  // with its null, done or not
+        return length = ExpandEnvironmentStringsW(text.c_str(), b.data(), static_cast<DWORD>(b.size()));
+    });
+    if (length == 0) ThrowLastError();
+    return std::wstring(buffer.data(), length - 1);
 }
 
 // A path value, its variables expanded if it is an expandable string;
 // nullopt when the key or the value is not there. Asked for either type
 // and not to expand: Windows before 8, and Wine, refuse to expand here.
 std::optional<std::u16string> ReadPath(HKEY key, const wchar_t* subKey, const wchar_t* name) {
-    constexpr DWORD kFlags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+    std::vector<wchar_t> value(MAX_PATH);
     DWORD type = 0;
-    DWORD size = 0;
-    LSTATUS status = RegGetValueW(key, subKey, name, kFlags, &type, nullptr, &size);
-    std::wstring value;
-    while (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
-        value.resize(size / sizeof(wchar_t) + 1);
-        size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-        status = RegGetValueW(key, subKey, name, kFlags, &type, value.data(), &size);
-        if (status == ERROR_SUCCESS) break;
-    }
+    LSTATUS status = ERROR_SUCCESS;
+    GrowUntilItFits(value, [&](std::vector<wchar_t>& b) -> size_t {
+        DWORD bytes = static_cast<DWORD>(b.size() * sizeof(wchar_t));
+        status = RegGetValueW(key, subKey, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, b.data(), &bytes);
+        return status == ERROR_MORE_DATA ? bytes / sizeof(wchar_t) + 1 : 0;
+    });
     if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
     if (status != ERROR_SUCCESS) ThrowError(static_cast<uint32_t>(status));
-    value.resize(wcsnlen(value.c_str(), value.size()));
-    return FromWide(type == REG_EXPAND_SZ ? Expanded(value) : value);
+    const std::wstring text(value.data(), wcsnlen(value.data(), value.size()));
+    return FromWide(type == REG_EXPAND_SZ ? Expanded(text) : text);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "platform/errors.h"
 #include "platform/paths.h"
+#include "platform/windows/buffers.h"
 #include "platform/windows/file_handles.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/keep_answering.h"
@@ -204,12 +205,11 @@ private:
 std::wstring FullPath(const std::wstring& path) {
     if (path.rfind(L"\\\\?\\", 0) == 0) return path;
     std::vector<wchar_t> buffer(MAX_PATH);
-    DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-    if (length >= buffer.size()) {
-        buffer.resize(length);
-        length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-    }
-    if (length == 0 || length >= buffer.size()) ThrowLastError(FromWide(path));
+    DWORD length = 0;
+    GrowUntilItFits(buffer, [&](std::vector<wchar_t>& b) {  // the size it needs counts the null
+        return length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(b.size()), b.data(), nullptr);
+    });
+    if (length == 0) ThrowLastError(FromWide(path));
     return std::wstring(buffer.data(), length);
 }
 
