@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds every build (one of them the program alone, as on a machine
-# with neither GoogleTest nor wixl) and runs every test: the scenarios and the
-# folder table natively with the sanitizers, then the Windows code under Wine.
+# with neither GoogleTest nor wixl) and runs every test: the scenarios and
+# their fault replays natively with the sanitizers, then the Windows code and
+# the real program under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 start=$(date +%s)

@@ -36,8 +36,8 @@ std::u16string StatusPanel::Text() const {
 
 void StatusPanel::SetText(const std::u16string& text) {
     Send(text);
-    // Handlers run without pumping messages; paint now so that progress
-    // shows while they work.
+    // A running handler repaints at most every 100 ms (KeepAnswering): paint
+    // now, so that each step's text shows the moment it is set.
     UpdateWindow(bar_.Hwnd());
 }
 
