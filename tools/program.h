@@ -44,11 +44,9 @@ inline void PumpFor(Milliseconds duration) { PumpUntil([] { return false; }, dur
 // A started program, ended with this object if it still runs.
 class Process {
 public:
-    // `desktop`: the window station and desktop it starts on, if not this one's.
-    explicit Process(std::wstring commandLine, std::wstring desktop = {}) {
+    explicit Process(std::wstring commandLine) {
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
-        if (!desktop.empty()) startup.lpDesktop = desktop.data();
         PROCESS_INFORMATION info{};
         if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
             throw std::runtime_error("cannot start a program");

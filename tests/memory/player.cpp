@@ -297,6 +297,8 @@ public:
         return picked;
     }
     std::vector<std::string> Describe() override { return machine.Describe(); }
+    ManagementService& Management() override { return machine.management(); }
+    FileService& Files() override { return machine.files(); }
     bool SafeToErase(const std::string& folder) override { return IsSafeToErase(FromUtf8(folder), machine.files()); }
 
 private:

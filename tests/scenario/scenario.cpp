@@ -10,6 +10,9 @@
 #include <stdexcept>
 #include <tuple>
 
+#include "platform/errors.h"
+#include "platform/paths.h"
+
 namespace clearstrand::scenario {
 
 namespace {
@@ -175,9 +178,13 @@ std::vector<std::string> ShownWindow(const std::vector<std::pair<std::string, bo
 }
 
 void Player::Play(const Case& c, bool check) {
-    const auto open = [this] {
+    const auto describe = [this] {
+        if (!described_) before_ = Describe();
+        described_ = true;
+    };
+    const auto open = [&] {
         if (opened) return;
-        before_ = Describe();
+        describe();
         Open();
         opened = true;
     };
@@ -205,6 +212,10 @@ void Player::Play(const Case& c, bool check) {
                 }
             } else if (s.verb == "while" && Word(s.arg).first == "box") {
                 whileBox_.push_back(s);
+            } else if (s.verb == "call") {
+                describe();
+                const auto result = Call(s.arg);
+                EXPECT_TRUE(!check || result == s.block) << s.arg << ": " << ::testing::PrintToString(result);
             } else if (!Other(s)) {
                 open();
                 if (s.verb == "tick" || s.verb == "untick" || s.verb == "space") Toggle(s.arg, s.verb);
@@ -216,7 +227,7 @@ void Player::Play(const Case& c, bool check) {
             break;  // a failing call may have built another tree than the case expects
         }
     }
-    open();
+    if (!described_) open();
     Close();
     problems = Diff(Describe());
     if (!check) return;
@@ -228,7 +239,7 @@ void Player::Play(const Case& c, bool check) {
 
 void Player::Seed(const Step& s) {
     // A change made while the program runs is part of what it finds.
-    const auto was = opened ? Describe() : std::vector<std::string>{};
+    const auto was = described_ ? Describe() : std::vector<std::string>{};
     const auto f = Fields(s.arg);
     const auto [hive, path] = Word(f.at(0));
     if (s.verb == "key") {
@@ -260,7 +271,7 @@ void Player::Seed(const Step& s) {
         Folder(f.at(0));
         if (f.size() > 1 && f[1] == "held") Hold(f[0]);
     }
-    if (!opened) return;
+    if (!described_) return;
     // Before and after the program, the machine is as the case left it.
     const auto now = Describe();
     std::vector<std::string> vanished, kept;
@@ -282,6 +293,91 @@ void Player::BoxShown(const std::string& shown) {
         }
         return;
     }
+}
+
+std::vector<std::string> Player::Call(const std::string& text) {
+    const auto [verb, arg] = Word(text);
+    const auto f = Fields(arg);
+    const auto hive = [&] {
+        const std::string name = Word(f.at(0)).first;
+        if (name != "HKLM" && name != "HKCU") throw std::runtime_error("call: no hive " + name);
+        return name == "HKLM" ? kHiveLocalMachine : kHiveCurrentUser;
+    };
+    const auto key = [&] { return FromUtf8(Word(f.at(0)).second); };
+    const auto shown = [](const std::u16string& path) { return ToUtf8(paths::Shown(path)); };
+    const auto coded = [](int32_t code, std::vector<std::string> rest) {
+        rest.insert(rest.begin(), std::to_string(code));
+        return rest;
+    };
+    try {
+        if (verb == "FinalPath") {
+            const auto final = Files().FinalPath(FromUtf8(arg));
+            return {final ? shown(*final) : "none"};
+        }
+        if (verb == "Folder") {
+            const auto folder = Files().CreateFileSystem()->GetFolder(FromUtf8(arg));
+            if (!folder) return {"none"};
+            std::vector<std::string> lines;
+            for (const auto& file : folder->Files()) lines.push_back("file " + ToUtf8(paths::Split(file->Path()).second));
+            for (const auto& sub : folder->SubFolders()) lines.push_back("folder " + ToUtf8(paths::Split(sub->Path()).second));
+            std::sort(lines.begin(), lines.end());
+            lines.insert(lines.begin(), shown(folder->FinalPath()));
+            return lines;
+        }
+        if (verb == "Delete") {
+            const auto [holder, name] = paths::Split(FromUtf8(arg));
+            const auto folder = Files().CreateFileSystem()->GetFolder(holder);
+            if (!folder) return {"none"};
+            for (const auto& file : folder->Files()) {
+                if (paths::Split(file->Path()).second == name) return file->Delete(true), std::vector<std::string>{"deleted"};
+            }
+            for (const auto& sub : folder->SubFolders()) {
+                if (paths::Split(sub->Path()).second == name) return sub->Delete(true), std::vector<std::string>{"deleted"};
+            }
+            return {"not listed"};
+        }
+        if (verb == "ProtectedFolders") {  // the current user's profile first, whoever runs the tests
+            const ProtectedFolders folders = Files().GetProtectedFolders();
+            std::vector<std::string> lines;
+            for (const auto& profile : folders.profiles) {
+                if (profile != folders.profile) lines.push_back("profile " + ToUtf8(profile));
+            }
+            std::sort(lines.begin(), lines.end());
+            lines.insert(lines.begin(), "own " + ToUtf8(folders.profile));
+            return lines;
+        }
+        if (verb == "EnumKey") {
+            std::vector<std::u16string> names;
+            const int32_t code = Management().GetRegistryProvider(std::u16string(kRegistryMoniker))->EnumKey(hive(), key(), names);
+            std::vector<std::string> lines;
+            for (const auto& name : names) lines.push_back(ToUtf8(name));
+            return coded(code, lines);
+        }
+        if (verb == "GetStringValue") {
+            std::u16string value = u"(unchanged)";
+            const int32_t code = Management().GetRegistryProvider(std::u16string(kRegistryMoniker))->GetStringValue(hive(), key(), FromUtf8(f.at(1)), value);
+            return coded(code, {ToUtf8(value)});
+        }
+        if (verb == "DeleteKey") {
+            return coded(Management().GetRegistryProvider(std::u16string(kRegistryDeleteMoniker))->DeleteKey(hive(), key()), {});
+        }
+        if (verb == "Products" || verb == "UnInstall") {
+            std::vector<std::string> names;
+            for (const auto& product : Management().GetServices(std::u16string(kProductsMoniker))->ExecQuery(u"SELECT * FROM Win32_Product")) {
+                // Twice: the second time the product is no longer there.
+                if (verb == "UnInstall" && product->Name() == FromUtf8(arg)) {
+                    const int32_t first = product->UnInstall();
+                    return {std::to_string(first), std::to_string(product->UnInstall())};
+                }
+                names.push_back(ToUtf8(product->Name()));
+            }
+            std::sort(names.begin(), names.end());
+            return verb == "Products" ? names : std::vector<std::string>{"no such product"};
+        }
+    } catch (const PlatformError& error) {
+        return {"raises: " + ToUtf8(error.description())};
+    }
+    throw std::runtime_error("call: unknown " + verb);
 }
 
 void Player::Expect(const Step& s) {

@@ -23,6 +23,12 @@
 //            (block: the log lines of the last action that start with one of the words, memory
 //            only: "status TEXT", "Refresh on", and the removals UnInstall, DeleteKey, DeleteFile,
 //            DeleteFolder); safe / unsafe FOLDER | FOLDER...
+//   call     (block: the result, line by line) the platform's services themselves, not through the
+//            window, the same for both players: FinalPath PATH; Folder PATH (its final path and
+//            listing); Delete PATH (a file or folder, opened from its folder); ProtectedFolders
+//            (profiles and the profiles folder); EnumKey HIVE PATH; GetStringValue HIVE PATH |
+//            NAME; DeleteKey HIVE PATH; Products; UnInstall NAME. Codes as returned, "none" for no
+//            folder, "raises: REASON" for a failure raised
 //   declare  gone key|folder|file|product|msi WHAT | WHAT...: all else must stay byte for byte
 //   macros   ${windows} ${documents} ${profile} ${pf86} ${outside} ${short:PATH} ${lower:TEXT} ${x40} (40 x's) ${sp}
 //   players  a step after "[memory]" or "[wine]" is played by that player alone: where Windows,
@@ -34,6 +40,9 @@
 // the program makes from Start on, that call failing (tests/memory/player.cpp).
 
 #include <functional>
+
+#include "platform/files.h"
+#include "platform/management.h"
 #include <map>
 #include <optional>
 #include <string>
@@ -130,6 +139,8 @@ protected:
     // Everything on the machine the program may touch, as sorted lines.
     virtual std::vector<std::string> Describe() = 0;
     virtual bool SafeToErase(const std::string& folder) = 0;  // the removal's own rule, on this machine
+    virtual ManagementService& Management() = 0;  // the services the program is given
+    virtual FileService& Files() = 0;
     // A window that catches up later gets a moment to show `want`.
     virtual void Settle(const std::function<bool()>&) {}
 
@@ -138,9 +149,11 @@ protected:
 private:
     void Seed(const Step& s);
     void Expect(const Step& s);
+    std::vector<std::string> Call(const std::string& text);
     std::vector<std::string> Diff(const std::vector<std::string>& after) const;
 
     std::vector<std::string> before_;
+    bool described_ = false;  // before_ is taken
     std::vector<std::pair<std::string, std::string>> gone_;  // kind, what
     std::vector<Step> whileBox_;  // "while box" steps not yet played
     std::map<std::string, std::pair<std::string, std::string>> packages_;  // name: entry, folder

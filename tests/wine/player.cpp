@@ -36,6 +36,7 @@
 #include "platform/windows/main_window.h"
 #include "platform/windows/wide_strings.h"
 #include "platform/windows/win32_files.h"
+#include "platform/windows/wmi_management.h"
 #include "removal/folder_safety.h"
 #include "scenario/scenario.h"
 #include "wine/driver.h"
@@ -151,10 +152,14 @@ bool RunUnix(const std::string& command, const std::vector<std::wstring>& paths,
         line += " '" + std::string(converted) + "'";
         HeapFree(GetProcessHeap(), 0, converted);
     }
-    // On a desktop of its own: Wine may close the desktop a Unix program was
-    // started on when it ends, under this process and the program it drives
-    // (seen: after wixl ran, no window of the program could be found).
-    drv::Process(L"Z:\\bin\\sh -c \"" + W(line) + L"\"", L"WinSta0\\Unix");
+    // Wine starts a Unix program with no process handle and leaves a stale
+    // value where the thread's handle goes: closing that once closed this
+    // thread's desktop, after which no window of the program could be found.
+    std::wstring commandLine = L"Z:\\bin\\sh -c \"" + W(line) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION ignored{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &ignored)) return false;
     return drv::PumpUntil(done, 10s);
 }
 
@@ -459,7 +464,9 @@ protected:
         return lines;
     }
     void Settle(const std::function<bool()>& want) override { drv::PumpUntil(want, 3s); }
-    bool SafeToErase(const std::string& folder) override { return IsSafeToErase(FromUtf8(folder), *MakeWin32FileService()); }
+    bool SafeToErase(const std::string& folder) override { return IsSafeToErase(FromUtf8(folder), Files()); }
+    ManagementService& Management() override { return *(management_ ? management_ : management_ = MakeWmiManagementService()); }
+    FileService& Files() override { return *(files_service_ ? files_service_ : files_service_ = MakeWin32FileService()); }
 
 private:
     // Reads and answers the box that is up, if any.
@@ -490,6 +497,8 @@ private:
     std::set<std::wstring> roots64_;
     std::set<std::string> packages_;
     std::vector<UniqueFileHandle> held_;
+    std::unique_ptr<ManagementService> management_;
+    std::unique_ptr<FileService> files_service_;
 };
 
 }  // namespace
