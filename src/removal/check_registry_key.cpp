@@ -22,6 +22,7 @@ struct HivePlace {
 };
 
 constexpr int32_t kNotFound = 2;
+constexpr int32_t kNoMoreItems = 259;  // Wine's provider, for a key without subkeys
 
 constexpr std::array<HivePlace, 2> kHives{{
     {kHiveLocalMachine, u"Deleting HKEY_LOCAL_MACHINE\\"},
@@ -44,7 +45,7 @@ void Form1::CheckRegistryKey(std::u16string str) {
     const auto list = [&](int32_t hive, const std::u16string& path) {
         std::vector<std::u16string> names;
         resultCode = provider->EnumKey(hive, path, names);
-        if (resultCode != 0 && resultCode != kNotFound) failed();
+        if (resultCode != 0 && resultCode != kNotFound && resultCode != kNoMoreItems) failed();
         return names;
     };
 

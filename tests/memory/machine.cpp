@@ -12,6 +12,7 @@ namespace {
 [[noreturn]] void Raise(int32_t code, const char16_t* text) { throw PlatformError(code, text); }
 constexpr int32_t kNotFound = 2;
 constexpr int32_t kAccessDenied = 5;  // also a key that still has subkeys
+constexpr int32_t kNoMoreItems = 259;  // Wine's EnumKey of a key without subkeys
 
 std::u16string Hive(int32_t hive) {
     if (hive == kHiveLocalMachine) return u"HKLM";
@@ -31,7 +32,7 @@ public:
         for (const auto* key : Machine::Below(m_.keys, Hive(hive) + u"\\" + path)) {
             names.push_back(key->path.substr(key->path.rfind(u'\\') + 1));
         }
-        return 0;
+        return names.empty() ? kNoMoreItems : 0;
     }
     int32_t GetStringValue(int32_t hive, const std::u16string& path, const std::u16string& name,
                            std::u16string& value) override {
