@@ -36,6 +36,9 @@ public:
     void AddEntry(const std::u16string& path, bool folder, bool readOnly = false, bool hidden = false, bool held = false);
     // A link to `target` that the platform cannot remove alone, as under Wine.
     void AddLink(const std::u16string& path, const std::u16string& target);
+    // A registry link: a key that leads to another, in either hive.
+    void AddKeyLink(const std::string& hive, const std::u16string& path, const std::string& targetHive,
+                    const std::u16string& target);
 
     // Logs a call ("DeleteKey HKLM SOFTWARE\KTRN") and hands it to `fault`,
     // which may raise PlatformError or give a code for the call to return.
@@ -52,7 +55,7 @@ public:
 
     // Keys are "HKLM\SOFTWARE\X", files "C:\X", both by their upper case.
     struct Value { std::u16string name, data; bool dword; };
-    struct Key { std::u16string path; std::map<std::u16string, Value> values; };
+    struct Key { std::u16string path; std::map<std::u16string, Value> values; std::u16string target; };
     struct Entry { std::u16string path; bool folder, readOnly, hidden, held; std::u16string target, alias; };
     struct Product { int id; std::u16string name; int32_t uninstallCode; std::u16string entry, ownFile; };
     std::map<std::u16string, Key> keys;
@@ -64,6 +67,9 @@ public:
     // the way followed, and the last one too when `follow`.
     Entry* Resolve(const std::u16string& path, bool follow);
     std::u16string ShortPath(const std::u16string& path);  // with every alias there is
+    // Where a key's path leads ("HKLM\SOFTWARE\X"): registry links on the way
+    // followed, and the last one too when `follow`.
+    std::u16string KeyAt(const std::u16string& path, bool follow) const;
 
     // The entries directly below a key or folder, in upper-case order.
     template <typename Map>

@@ -225,6 +225,9 @@ public:
     }
     void Folder(const std::string& path) override { machine.AddEntry(FromUtf8(path), true); }
     void Link(const std::string& path, const std::string& target) override { machine.AddLink(FromUtf8(path), FromUtf8(target)); }
+    void KeyLink(const std::string& hive, const std::string& path, const std::string& targetHive, const std::string& target) override {
+        machine.AddKeyLink(hive, FromUtf8(path), targetHive, FromUtf8(target));
+    }
     std::string Macro(const std::string& name, const std::string& argument) override {
         if (name == "windows") return "C:\\OS\\windows";
         if (name == "documents") return "C:\\users\\user\\Documents";
@@ -336,7 +339,9 @@ struct Failure {
 };
 
 // The calls that return a code; any other call can only raise.
-bool Coded(const std::string& verb) { return verb == "EnumKey" || verb == "GetStringValue" || verb == "DeleteKey" || verb == "UnInstall"; }
+bool Coded(const std::string& verb) {
+    return verb == "EnumKey" || verb == "GetStringValue" || verb == "DeleteKey" || verb == "DeleteLink" || verb == "UnInstall";
+}
 // The calls the folder rule rests on: failing, they must refuse the folder.
 bool Safety(const std::string& verb) { return verb == "FinalPath" || verb == "GetProtectedFolders"; }
 
@@ -346,7 +351,8 @@ bool Safety(const std::string& verb) { return verb == "FinalPath" || verb == "Ge
 Failure Expected(const MemoryPlayer& run, const std::string& call, bool raise) {
     const auto [verb, arg] = Word(call);
     const bool file = paths::Parse(FromUtf8(arg)).has_value();
-    const bool registry = verb == "EnumKey" || verb == "DeleteKey" || call.find("StdRegProv") != std::string::npos;
+    const bool registry = verb == "EnumKey" || verb == "DeleteKey" || verb == "LinkTarget" || verb == "DeleteLink" ||
+                          call.find("StdRegProv") != std::string::npos;
     std::string subject = file ? arg : ToUtf8(run.failedKey);
     if (Safety(verb)) subject = ToUtf8(run.failedStatus).substr(std::string("Deleting ").size());
     const std::string prefix = file || registry || Safety(verb) ? "Failed to delete " : "Failed to uninstall ";

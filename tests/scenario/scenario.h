@@ -10,6 +10,7 @@
 //            entry SUBKEY | DisplayName | DisplayVersion | InstallLocation (an uninstall entry)
 //            msi NAME | VERSION | FOLDER [| InstallLocation] (a package with readme.txt; real.txt builds one each)
 //            file PATH [| ro | hidden | held] / folder PATH / link PATH | TARGET
+//            keylink HIVE PATH | HIVE PATH (a registry link, made through the native API under Wine)
 //            product NAME [| uninstall code] (memory only: an installed product without a package)
 //   fail     fail raise CALL / fail code N CALL (memory only): every call logged as CALL, e.g.
 //            "DeleteKey HKLM SOFTWARE\X", raises or returns N
@@ -104,6 +105,8 @@ protected:
     virtual void File(const std::string& path, bool readOnly, bool hidden, bool held) = 0;
     virtual void Folder(const std::string& path) = 0;
     virtual void Link(const std::string& path, const std::string& target) = 0;  // a Unix symbolic link under Wine
+    virtual void KeyLink(const std::string& hive, const std::string& path, const std::string& targetHive,
+                         const std::string& target) = 0;
     virtual std::string Macro(const std::string& name, const std::string& argument) = 0;
     virtual bool Other(const Step&) { return false; }  // steps one platform alone knows
 

@@ -10,6 +10,7 @@
 #include "platform/errors.h"
 #include "platform/windows/com_values.h"
 #include "platform/windows/keep_answering.h"
+#include "platform/windows/registry_links.h"
 #include "platform/windows/win32_errors.h"
 #include "platform/windows/wide_strings.h"
 
@@ -151,6 +152,14 @@ public:
         Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)));
         ComPtr<IWbemClassObject> out = Exec(deleteKeyName_, in.Get());
         return ReturnValue(out.Get());
+    }
+
+    // StdRegProv has no word for links: they are judged beside it.
+    std::optional<std::u16string> LinkTarget(int32_t hive, const std::u16string& path) override {
+        return RegistryLinkTarget(hive, path);
+    }
+    std::optional<int32_t> DeleteLink(int32_t hive, const std::u16string& path) override {
+        return DeleteRegistryLink(hive, path);
     }
 
 private:
