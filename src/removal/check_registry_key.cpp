@@ -39,10 +39,21 @@ void Form1::CheckRegistryKey(std::u16string str) {
     const auto failed = [&](const std::u16string& why = {}) {
         services.shell.MsgBox(u"Failed to delete " + str + why, kMsgBoxOkOnly, std::nullopt);
     };
+    // A failure raised at one place is told with its reason, and the search
+    // goes on with the next place: the keys found elsewhere still go.
+    const auto guarded = [&](auto&& step) {
+        try {
+            step();
+        } catch (const PlatformError& error) {
+            ReportFailure(u"Failed to delete ", error, str);
+        }
+    };
     const auto deleteAt = [&](const HivePlace& place, const std::u16string& parent) {
-        statusPanel->SetText(place.statusPrefix + parent + u"\\" + str);
-        resultCode = DeleteRegistryKey(place.hive, parent + u"\\" + str);
-        if (resultCode != 0) failed();
+        guarded([&] {
+            statusPanel->SetText(place.statusPrefix + parent + u"\\" + str);
+            resultCode = DeleteRegistryKey(place.hive, parent + u"\\" + str);
+            if (resultCode != 0) failed();
+        });
     };
     // A listing that fails may hide the key, which then stays: that is a
     // failed deletion too. A missing key or one without subkeys hides nothing.
@@ -69,16 +80,18 @@ void Form1::CheckRegistryKey(std::u16string str) {
 
     const std::u16string software(catalog::kSoftwareRoot);
     for (const auto& place : kHives) {
-        // Listed once, before anything in this hive is deleted.
-        for (const auto& name : list(place.hive, software)) {
-            // An exact match comes first: a key named like a container is
-            // deleted whole rather than searched.
-            if (name == str) {
-                deleteAt(place, software);
-            } else if (const catalog::ReleaseFamily* family = catalog::FamilyByTrigger(name)) {
-                search(place, std::u16string(family->container));
+        guarded([&] {
+            // Listed once, before anything in this hive is deleted.
+            for (const auto& name : list(place.hive, software)) {
+                // An exact match comes first: a key named like a container is
+                // deleted whole rather than searched.
+                if (name == str) {
+                    deleteAt(place, software);
+                } else if (const catalog::ReleaseFamily* family = catalog::FamilyByTrigger(name)) {
+                    guarded([&] { search(place, std::u16string(family->container)); });
+                }
             }
-        }
+        });
     }
 }
 
