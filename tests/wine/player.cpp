@@ -5,7 +5,7 @@
 //
 //   player.exe CLEARSTRAND_EXE MAKE_MSI MSI_FOLDER SCENARIO_FILE...   (Unix paths)
 //
-// Besides the scenario steps it takes three that only the real program can:
+// Besides the scenario steps it takes four that only the real program can:
 //   planted FOLDER | NAME...  the program runs from FOLDER, its current folder,
 //                             beside stand-ins NAME.dll that Wine loads from
 //                             there if anything asks for them by name; a
@@ -14,6 +14,9 @@
 //   probe CAPTION             during the next start the window is asked every
 //                             250 ms; it must answer within 1 s and never be
 //                             hung; CAPTION's box is clicked during the run
+//   report DLL | TEXT         the program runs without Wine's DLL; after the
+//                             disclaimer its error report must stay up, say
+//                             TEXT and a reason, and the program end in error
 
 #include <windows.h>
 
@@ -377,8 +380,12 @@ protected:
             if (!RunUnix(fill, {W(f[0])}, [&] { return Exists(last); })) throw std::runtime_error("cannot fill " + f[0]);
         } else if (s.verb == "probe") {
             probe_ = s.arg;
+        } else if (s.verb == "report") {
+            // Wine's loader takes the program's own overrides beside the usual ones (see "planted").
+            Value("HKCU", "SOFTWARE\\Wine\\AppDefaults\\clearstrand.exe\\DllOverrides", f.at(0), "", false);
+            report_ = f.at(1);
         }
-        return s.verb == "planted" || s.verb == "bulk" || s.verb == "probe";
+        return s.verb == "planted" || s.verb == "bulk" || s.verb == "probe" || s.verb == "report";
     }
 
     void Open() override {
@@ -388,6 +395,7 @@ protected:
         program_ = std::make_unique<drv::Process>(L"\"" + exe_ + L"\"");
         SetCurrentDirectoryW(folder);
         if (!drv::PumpUntil([&] { return AnswerBox(); }, 30s)) throw std::runtime_error("no disclaimer");
+        if (!report_.empty()) return ExpectReport();
         if (!drv::PumpUntil([&] { return (main_ = drv::FindTopWindow(program_->Id(), kWindowClass)); }, 20s) ||
             // "Ready" shows once before the first population too: ready is a
             // filled tree.
@@ -488,6 +496,25 @@ protected:
     bool SafeToErase(const std::string& folder) override { return IsSafeToErase(FromUtf8(folder), *MakeWin32FileService()); }
 
 private:
+    // The report stays up until it is read, says first what failed and then
+    // the system's reason, whatever it is; after OK the program ends with an
+    // error.
+    void ExpectReport() {
+        std::optional<drv::Box> report;
+        drv::PumpUntil([&] { return (report = drv::FindMessageBox(program_->Id())) || program_->WaitForExit(0ms); }, 60s);
+        if (!report) throw std::runtime_error("no report");
+        drv::PumpFor(2s);
+        const auto still = drv::FindMessageBox(program_->Id());
+        EXPECT_TRUE(still && still->hwnd == report->hwnd) << "the report went before it could be read";
+        const std::string text = ToUtf8(report->text);
+        const size_t line = text.find('\n');
+        EXPECT_EQ(text.substr(0, line), report_) << text;
+        EXPECT_LT(line + 1, text.size()) << "no reason in " << text;
+        drv::PressOk(report->hwnd);
+        const auto code = program_->WaitForExit(10s);
+        EXPECT_TRUE(code && *code != 0) << "the program did not end with an error";
+    }
+
     // Reads and answers the box that is up, if any.
     bool AnswerBox() {
         const auto box = drv::FindMessageBox(program_->Id());
@@ -508,7 +535,7 @@ private:
 
     std::unique_ptr<drv::Process> program_;
     std::wstring exe_ = g_exe, folder_;  // the program, and the folder it runs from if not its own
-    std::string probe_;
+    std::string probe_, report_;
     HWND main_ = nullptr;
     std::vector<std::pair<Hive, std::wstring>> keys_, links_;
     std::vector<std::wstring> files_;  // made by the case, outermost first
