@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -43,12 +44,32 @@ const NativeRegistry& Native() {
     return native;
 }
 
-// The key itself, a link included, rather than what it leads to.
+// The key itself, a link included, rather than what it leads to. Wine opens
+// a path in the 32-bit view many times slower than one below an open key
+// without naming the view: a path below SOFTWARE is opened from the hive's
+// SOFTWARE, held open while the program runs.
 LSTATUS OpenUnfollowed(int32_t hive, const std::u16string& path, REGSAM access, UniqueRegKey& key) {
     if (hive != kHiveLocalMachine && hive != kHiveCurrentUser) ThrowError(ERROR_INVALID_PARAMETER);
-    const HKEY root = hive == kHiveLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-    const REGSAM view = hive == kHiveLocalMachine ? KEY_WOW64_32KEY : 0;
-    return RegOpenKeyExW(root, ToWide(path).c_str(), REG_OPTION_OPEN_LINK, access | view, key.put());
+    const bool machine = hive == kHiveLocalMachine;
+    const HKEY root = machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    const REGSAM view = machine ? KEY_WOW64_32KEY : 0;
+    static const auto software = [](HKEY hiveRoot, REGSAM hiveView) {
+        UniqueRegKey opened;
+        RegOpenKeyExW(hiveRoot, L"SOFTWARE", 0, KEY_READ | hiveView, opened.put());
+        return opened;
+    };
+    static const UniqueRegKey machineSoftware = software(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY);
+    static const UniqueRegKey userSoftware = software(HKEY_CURRENT_USER, 0);
+    const HKEY below = machine ? machineSoftware.get() : userSoftware.get();
+    const std::wstring wide = ToWide(path);
+    constexpr std::wstring_view kSoftware = L"SOFTWARE\\";
+    if (below && wide.size() > kSoftware.size() &&
+        CompareStringOrdinal(wide.data(), static_cast<int>(kSoftware.size()), kSoftware.data(),
+                             static_cast<int>(kSoftware.size()), TRUE) == CSTR_EQUAL) {
+        // Below it the view is settled: asking again costs as much as from the hive.
+        return RegOpenKeyExW(below, wide.c_str() + kSoftware.size(), REG_OPTION_OPEN_LINK, access, key.put());
+    }
+    return RegOpenKeyExW(root, wide.c_str(), REG_OPTION_OPEN_LINK, access | view, key.put());
 }
 
 // A link holds the native path of what it leads to in this value; nullopt
