@@ -121,6 +121,13 @@ public:
             throw;
         }
     }
+    // Not the provider's calls: passed on uncounted.
+    std::optional<std::u16string> LinkTarget(int32_t hive, const std::u16string& path) override {
+        return inner_->LinkTarget(hive, path);
+    }
+    std::optional<int32_t> DeleteLink(int32_t hive, const std::u16string& path) override {
+        return inner_->DeleteLink(hive, path);
+    }
 
 private:
     std::unique_ptr<RegistryProvider> inner_;

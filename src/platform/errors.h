@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <utility>
 
 namespace clearstrand {
 
@@ -19,12 +20,17 @@ public:
     const std::u16string& description() const noexcept { return description_; }
     const std::u16string& path() const noexcept { return path_; }
     const char* what() const noexcept override { return utf8_.c_str(); }
+    // What the program could not do, in plain words ("The registry could not
+    // be read."), set where the service that failed is known; empty otherwise.
+    const std::u16string& action() const noexcept { return action_; }
+    void SetAction(std::u16string action) { action_ = std::move(action); }
 
 private:
     int32_t code_;
     std::u16string description_;
     std::u16string path_;
     std::string utf8_;
+    std::u16string action_;
 };
 
 // A link that the platform cannot remove without reaching what it leads to

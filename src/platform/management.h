@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,19 @@ public:
                                    const std::u16string& valueName, std::u16string& value) = 0;
     // 0 when the key is gone.
     virtual int32_t DeleteKey(int32_t hive, const std::u16string& path) = 0;
+
+    // A key may be a link to another key, in either hive. The three calls
+    // above follow it: listing it lists what it leads to, and deleting it
+    // deletes that. The two below judge the key at `path` itself, never
+    // followed (the keys above it are); a key that is not there is no link.
+
+    // What the key leads to when it is a link, as the user reads it
+    // ("HKEY_CURRENT_USER\SOFTWARE\X"); nullopt for any other key.
+    virtual std::optional<std::u16string> LinkTarget(int32_t hive, const std::u16string& path) = 0;
+    // When the key is a link, deletes the link itself, never what it leads
+    // to, judged and deleted through one handle: the result code, 0 when it
+    // is gone. nullopt, having done nothing, for any other key.
+    virtual std::optional<int32_t> DeleteLink(int32_t hive, const std::u16string& path) = 0;
 };
 
 // One object of the installed-product class.

@@ -28,16 +28,17 @@ public:
     int32_t EnumKey(int32_t hive, const std::u16string& path, std::vector<std::u16string>& names) override {
         names.clear();
         if (auto code = m_.Call("EnumKey " + Text(Hive(hive), path))) return *code;
-        if (!m_.keys.count(Upper(Hive(hive) + u"\\" + path))) return kNotFound;
-        for (const auto* key : Machine::Below(m_.keys, Hive(hive) + u"\\" + path)) {
+        const std::u16string at = At(hive, path, true);
+        if (!m_.keys.count(Upper(at))) return kNotFound;
+        for (const auto* key : Machine::Below(m_.keys, at)) {
             names.push_back(key->path.substr(key->path.rfind(u'\\') + 1));
         }
-        return 0;
+        return 0;  // Wine's provider gives 259 for a key without subkeys, Windows' 0
     }
     int32_t GetStringValue(int32_t hive, const std::u16string& path, const std::u16string& name,
                            std::u16string& value) override {
         if (auto code = m_.Call("GetStringValue " + Text(Hive(hive), path) + " | " + ToUtf8(name))) return *code;
-        const auto key = m_.keys.find(Upper(Hive(hive) + u"\\" + path));
+        const auto key = m_.keys.find(Upper(At(hive, path, true)));
         if (key == m_.keys.end() || !key->second.values.count(Upper(name))) return kNotFound;
         const Machine::Value& found = key->second.values.at(Upper(name));
         if (found.dword) return static_cast<int32_t>(0x80041005u);  // WBEM_E_TYPE_MISMATCH
@@ -46,14 +47,39 @@ public:
     }
     int32_t DeleteKey(int32_t hive, const std::u16string& path) override {
         if (auto code = m_.Call("DeleteKey " + Text(Hive(hive), path))) return *code;
-        const std::u16string full = Hive(hive) + u"\\" + path;
+        const std::u16string full = At(hive, path, true);
         if (!m_.keys.count(Upper(full))) return kNotFound;
         if (path.empty() || !Machine::Below(m_.keys, full).empty()) return kAccessDenied;
         Machine::Erase(m_.keys, full);
         return 0;
     }
+    std::optional<std::u16string> LinkTarget(int32_t hive, const std::u16string& path) override {
+        m_.Call("LinkTarget " + Text(Hive(hive), path));
+        const Machine::Key* link = Link(hive, path);
+        if (!link) return std::nullopt;
+        // Named as Wine names them, the program's view of HKLM\SOFTWARE being the 32-bit one.
+        using Name = std::pair<std::u16string, std::u16string>;
+        for (const auto& [hiveName, shown] : {Name{u"HKLM\\SOFTWARE", u"HKEY_LOCAL_MACHINE\\Software\\Wow6432Node"},
+                                             Name{u"HKLM64", u"HKEY_LOCAL_MACHINE"}, Name{u"HKCU", u"HKEY_CURRENT_USER"}}) {
+            if (link->target.rfind(hiveName + u"\\", 0) == 0) return shown + link->target.substr(hiveName.size());
+        }
+        return link->target;
+    }
+    std::optional<int32_t> DeleteLink(int32_t hive, const std::u16string& path) override {
+        if (auto code = m_.Call("DeleteLink " + Text(Hive(hive), path))) return code;
+        const Machine::Key* link = Link(hive, path);
+        if (!link) return std::nullopt;
+        m_.keys.erase(Upper(link->path));
+        return 0;
+    }
 
 private:
+    std::u16string At(int32_t hive, const std::u16string& path, bool follow) { return m_.KeyAt(Hive(hive) + u"\\" + path, follow); }
+    const Machine::Key* Link(int32_t hive, const std::u16string& path) {
+        const auto key = m_.keys.find(Upper(At(hive, path, false)));
+        return key != m_.keys.end() && !key->second.target.empty() ? &key->second : nullptr;
+    }
+
     Machine& m_;
 };
 
@@ -301,7 +327,7 @@ void Machine::SetValue(const std::string& hive, const std::u16string& path, cons
                        const std::u16string& data, bool dword, bool expand) {
     std::u16string full = FromUtf8(hive) + u"\\" + path;
     for (size_t at = full.find(u'\\');; at = full.find(u'\\', at + 1)) {
-        keys.try_emplace(Upper(full.substr(0, at)), Key{full.substr(0, at), {}});
+        keys.try_emplace(Upper(full.substr(0, at)), Key{full.substr(0, at), {}, {}});
         if (at == std::u16string::npos) break;
     }
     if (!name.empty()) keys.at(Upper(full)).values[Upper(name)] = {name, data, dword, expand};
@@ -391,6 +417,28 @@ Machine::Entry* Machine::Resolve(const std::u16string& path, bool follow) {
     return at;
 }
 
+void Machine::AddKeyLink(const std::string& hive, const std::u16string& path, const std::string& targetHive,
+                         const std::u16string& target) {
+    SetValue(hive, path);
+    keys.at(Upper(FromUtf8(hive) + u"\\" + path)).target = FromUtf8(targetHive) + u"\\" + target;
+}
+
+std::u16string Machine::KeyAt(const std::u16string& path, bool follow) const {
+    std::u16string at;
+    for (size_t start = 0; start <= path.size();) {
+        const size_t end = std::min(path.find(u'\\', start), path.size());
+        at += (at.empty() ? u"" : u"\\") + path.substr(start, end - start);
+        start = end + 1;
+        // A chain of links is followed, as far as the platform goes.
+        for (int hops = 0; hops < 16 && (follow || end < path.size()); ++hops) {
+            const auto key = keys.find(Upper(at));
+            if (key == keys.end() || key->second.target.empty()) break;
+            at = key->second.target;
+        }
+    }
+    return at;
+}
+
 std::u16string Machine::ShortPath(const std::u16string& path) {
     const Entry* entry = Resolve(path, true);
     if (!entry) return path;
@@ -405,6 +453,11 @@ std::vector<std::string> Machine::Describe() const {
         const size_t slash = key.path.find(u'\\');
         if (slash == std::u16string::npos) continue;  // a hive
         const std::string at = Text(key.path.substr(0, slash), key.path.substr(slash + 1));
+        if (!key.target.empty()) {
+            const size_t to = key.target.find(u'\\');
+            lines.push_back("link " + at + " -> " + Text(key.target.substr(0, to), key.target.substr(to + 1)));
+            continue;
+        }
         lines.push_back("key " + at);
         for (const auto& [name, value] : key.values) {
             lines.push_back("value " + at + " | " + ToUtf8(value.name) + " = " + (value.dword ? "#" : "") + ToUtf8(value.data));

@@ -38,6 +38,9 @@ public:
     void AddLink(const std::u16string& path, const std::u16string& target);
     // Renames a file or folder, with all below it; what is open stays open.
     void Move(const std::u16string& from, const std::u16string& to);
+    // A registry link: a key that leads to another, in either hive.
+    void AddKeyLink(const std::string& hive, const std::u16string& path, const std::string& targetHive,
+                    const std::u16string& target);
 
     // Logs a call ("DeleteKey HKLM SOFTWARE\KTRN") and hands it to `fault`,
     // which may raise PlatformError or give a code for the call to return.
@@ -54,7 +57,7 @@ public:
 
     // Keys are "HKLM\SOFTWARE\X", files "C:\X", both by their upper case.
     struct Value { std::u16string name, data; bool dword, expand; };
-    struct Key { std::u16string path; std::map<std::u16string, Value> values; };
+    struct Key { std::u16string path; std::map<std::u16string, Value> values; std::u16string target; };
     // An entry is known by its id, as an open handle knows it, wherever it moves.
     struct Entry { std::u16string path; bool folder, readOnly, hidden, held; std::u16string target, alias; int id; };
     struct Product { int id; std::u16string name; int32_t uninstallCode; std::u16string entry, ownFile; };
@@ -68,6 +71,9 @@ public:
     Entry* Resolve(const std::u16string& path, bool follow);
     std::u16string ShortPath(const std::u16string& path);  // with every alias there is
     Entry* ById(int id);
+    // Where a key's path leads ("HKLM\SOFTWARE\X"): registry links on the way
+    // followed, and the last one too when `follow`.
+    std::u16string KeyAt(const std::u16string& path, bool follow) const;
 
     // The entries directly below a key or folder, in upper-case order.
     template <typename Map>

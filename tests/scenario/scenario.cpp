@@ -88,7 +88,7 @@ bool Covers(const std::pair<std::string, std::string>& gone, const std::string& 
     const auto& [kind, what] = gone;
     // What each kind takes: itself and, but for a file, all below it.
     static const std::map<std::string, std::vector<std::string>> takes = {
-        {"key", {"key", "value"}}, {"folder", {"folder", "file", "link"}}, {"file", {"file", "link"}}, {"product", {"product"}}};
+        {"key", {"key", "value", "link"}}, {"folder", {"folder", "file", "link"}}, {"file", {"file", "link"}}, {"product", {"product"}}};
     const auto lines = takes.find(kind);
     if (lines == takes.end()) throw std::runtime_error("gone: unknown kind " + kind);
     return std::any_of(lines->second.begin(), lines->second.end(), [&](auto& as) { return PathCovers(line, as, what, kind != "file"); });
@@ -200,7 +200,7 @@ void Player::Play(const Case& c, bool check) {
         for (auto& line : s.block) line = Expand(line, lookup);
         SCOPED_TRACE(s.where);
         try {
-            if (std::set<std::string>{"key", "keys", "value", "entry", "msi", "file", "folder", "link", "move"}.count(s.verb)) {
+            if (std::set<std::string>{"key", "keys", "value", "entry", "msi", "file", "folder", "link", "move", "keylink"}.count(s.verb)) {
                 for (const auto& one : Fields(s.arg, ';')) Seed({s.verb, one, {}, s.where});
             } else if (s.verb == "gone") {
                 auto [kind, list] = Word(s.arg);
@@ -264,6 +264,9 @@ void Player::Seed(const Step& s) {
         Link(f.at(0), f.at(1));
     } else if (s.verb == "move") {
         Move(f.at(0), f.at(1));
+    } else if (s.verb == "keylink") {
+        const auto [targetHive, target] = Word(f.at(1));
+        KeyLink(hive, path, targetHive, target);
     } else if (s.verb == "file") {
         const auto has = [&](const char* flag) { return std::find(f.begin() + 1, f.end(), flag) != f.end(); };
         File(f.at(0), has("ro"), has("hidden"), has("held"));
@@ -357,6 +360,15 @@ std::vector<std::string> Player::Call(const std::string& text) {
             std::u16string value = u"(unchanged)";
             const int32_t code = Management().GetRegistryProvider(std::u16string(kRegistryMoniker))->GetStringValue(hive(), key(), FromUtf8(f.at(1)), value);
             return coded(code, {ToUtf8(value)});
+        }
+        if (verb == "LinkTarget" || verb == "DeleteLink") {
+            const auto provider = Management().GetRegistryProvider(std::u16string(kRegistryDeleteMoniker));
+            if (verb == "LinkTarget") {
+                const auto target = provider->LinkTarget(hive(), key());
+                return {target ? ToUtf8(*target) : "none"};
+            }
+            const auto code = provider->DeleteLink(hive(), key());
+            return {code ? std::to_string(*code) : "none"};
         }
         if (verb == "DeleteKey") {
             return coded(Management().GetRegistryProvider(std::u16string(kRegistryDeleteMoniker))->DeleteKey(hive(), key()), {});

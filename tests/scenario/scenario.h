@@ -12,6 +12,7 @@
 //            msi NAME | VERSION | FOLDER [| InstallLocation] (a package with readme.txt; real.txt builds one each)
 //            file PATH [| ro | hidden | held] / folder PATH [| held] / link PATH | TARGET / move PATH | NEW PATH
 //            (held: open in another program, which lets no one delete it)
+//            keylink HIVE PATH | HIVE PATH (a registry link, made through the native API under Wine)
 //            product NAME [| uninstall code] (memory only: an installed product without a package)
 //   fail     fail raise CALL / fail code N CALL (memory only): every call logged as CALL, e.g.
 //            "DeleteKey HKLM SOFTWARE\X", raises or returns N
@@ -27,7 +28,7 @@
 //            window, the same for both players: FinalPath PATH; Folder PATH (its final path and
 //            listing); Delete PATH (a file or folder, opened from its folder); ProtectedFolders
 //            (profiles and the profiles folder); EnumKey HIVE PATH; GetStringValue HIVE PATH |
-//            NAME; DeleteKey HIVE PATH; Products; UnInstall NAME. Codes as returned, "none" for no
+//            NAME; DeleteKey HIVE PATH; LinkTarget / DeleteLink HIVE PATH; UnInstall NAME. Codes as returned, "none" for no
 //            folder, "raises: REASON" for a failure raised
 //   declare  gone key|folder|file|product|msi WHAT | WHAT...: all else must stay byte for byte
 //   macros   ${windows} ${documents} ${profile} ${pf86} ${outside} ${short:PATH} ${lower:TEXT} ${x40} (40 x's) ${sp}
@@ -121,6 +122,8 @@ protected:
     virtual void Hold(const std::string& folder) = 0;
     virtual void Link(const std::string& path, const std::string& target) = 0;  // a Unix symbolic link under Wine
     virtual void Move(const std::string& path, const std::string& to) = 0;
+    virtual void KeyLink(const std::string& hive, const std::string& path, const std::string& targetHive,
+                         const std::string& target) = 0;
     virtual std::string Macro(const std::string& name, const std::string& argument) = 0;
     virtual bool Other(const Step&) { return false; }  // steps one platform alone knows
     virtual std::string Name() const = 0;  // "memory" or "wine"

@@ -5,7 +5,7 @@
 //
 //   player.exe CLEARSTRAND_EXE MAKE_MSI MSI_FOLDER SCENARIO_FILE...   (Unix paths)
 //
-// Besides the scenario steps it takes three that only the real program can:
+// Besides the scenario steps it takes four that only the real program can:
 //   planted FOLDER | NAME...  the program runs from FOLDER, its current folder,
 //                             beside stand-ins NAME.dll that Wine loads from
 //                             there if anything asks for them by name; a
@@ -14,6 +14,9 @@
 //   probe CAPTION             during the next start the window is asked every
 //                             250 ms; it must answer within 1 s and never be
 //                             hung; CAPTION's box is clicked during the run
+//   report DLL | TEXT         the program runs without Wine's DLL; after the
+//                             disclaimer its error report must stay up, say
+//                             TEXT and a reason, and the program end in error
 
 #include <windows.h>
 
@@ -32,8 +35,10 @@
 #include <thread>
 
 #include "platform/errors.h"
+#include "platform/management.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/main_window.h"
+#include "platform/windows/registry_links.h"
 #include "platform/windows/wide_strings.h"
 #include "platform/windows/win32_files.h"
 #include "platform/windows/wmi_management.h"
@@ -64,11 +69,30 @@ Hive HiveOf(const std::string& name) {
     return {"HKCU", HKEY_CURRENT_USER, 0};
 }
 
-UniqueRegKey OpenKey(const Hive& hive, const std::wstring& path, bool create) {
+// Read, a registry link is opened itself, not what it leads to.
+UniqueRegKey OpenKey(const Hive& hive, const std::wstring& path, bool create, DWORD options = 0) {
     UniqueRegKey key;
-    if (create) RegCreateKeyExW(hive.root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | hive.view, nullptr, key.put(), nullptr);
-    else RegOpenKeyExW(hive.root, path.c_str(), 0, KEY_READ | hive.view, key.put());
+    if (create) RegCreateKeyExW(hive.root, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS | hive.view, nullptr, key.put(), nullptr);
+    else RegOpenKeyExW(hive.root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | hive.view, key.put());
     return key;
+}
+
+// A registry link's target as it holds it, the native path; empty for a key that is no link.
+std::wstring LinkTarget(HKEY key) {
+    wchar_t target[1024] = {};
+    DWORD type = 0, size = sizeof(target) - sizeof(wchar_t);
+    const bool link = !RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, reinterpret_cast<BYTE*>(target), &size) && type == REG_LINK;
+    return link ? std::wstring(target, size / sizeof(wchar_t)) : L"";
+}
+
+// A key's own name in the registry, "\REGISTRY\Machine\...".
+std::wstring NativeName(HKEY key) {
+    using Query = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    static const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
+    alignas(ULONG) BYTE info[2048] = {};
+    ULONG needed = 0;
+    if (query(key, 3, info, sizeof(info), &needed)) throw std::runtime_error("no name for a key");  // KeyNameInformation
+    return std::wstring(reinterpret_cast<const wchar_t*>(info + sizeof(ULONG)), *reinterpret_cast<const ULONG*>(info) / sizeof(wchar_t));
 }
 
 std::vector<std::wstring> SubKeys(HKEY key) {
@@ -85,6 +109,7 @@ void DumpKey(const Hive& hive, const std::wstring& path, std::vector<std::string
     const UniqueRegKey key = OpenKey(hive, path, false);
     if (!key) return;
     const std::string at = hive.name + " " + U(path);
+    if (const std::wstring target = LinkTarget(key.get()); !target.empty()) return out.push_back("link " + at + " -> " + U(target));
     out.push_back("key " + at);
     wchar_t name[16384];
     BYTE data[16384];
@@ -229,6 +254,13 @@ public:
         for (const auto& [code, name] : Products()) {
             if (packages_.count(U(name))) drv::Run(L"msiexec /x " + code + L" /qn");
         }
+        // Links go as links first: deleting a tree would follow them.
+        for (const auto& [hive, path] : links_) {
+            try {
+                DeleteRegistryLink(hive.root == HKEY_CURRENT_USER ? kHiveCurrentUser : kHiveLocalMachine, FromWide(path));
+            } catch (const PlatformError&) {
+            }
+        }
         for (auto it = keys_.rbegin(); it != keys_.rend(); ++it) {
             const UniqueRegKey software = OpenKey(it->first, L"SOFTWARE", true);  // so that the hive's view applies
             RegDeleteTreeW(software.get(), it->second.substr(9).c_str());
@@ -305,6 +337,25 @@ protected:
         held_.emplace_back(CreateFileW(Long(W(folder)).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     }
+    // Made as a planted link would be, the target named by its native path.
+    void KeyLink(const std::string& hiveName, const std::string& path, const std::string& targetHive, const std::string& target) override {
+        const Hive hive = HiveOf(hiveName);
+        if (hive.name == "HKLM64" || targetHive == "HKLM64") throw std::runtime_error("links in the program's hives only");
+        Key(hiveName, path.substr(0, path.rfind('\\')));
+        links_.push_back({hive, W(path)});
+        // HKLM's SOFTWARE is the program's view: the 32-bit one, a key of its own.
+        const std::wstring to = W(target);
+        const size_t first = targetHive == "HKCU" ? 0 : to.find(L'\\');
+        UniqueRegKey root;
+        if (targetHive == "HKCU") RegOpenCurrentUser(KEY_READ, root.put());
+        else root = OpenKey(HiveOf(targetHive), to.substr(0, first), false);
+        const std::wstring native = NativeName(root.get()) + (first ? L"" : L"\\") + to.substr(first);
+        const UniqueRegKey link = OpenKey(hive, W(path), true, REG_OPTION_CREATE_LINK);
+        if (!link || RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(native.data()),
+                                    static_cast<DWORD>(native.size() * sizeof(wchar_t)))) {
+            throw std::runtime_error("no key link " + path);
+        }
+    }
     void Link(const std::string& path, const std::string& target) override {
         Folder(path.substr(0, path.rfind('\\')));
         Note(W(path));
@@ -356,8 +407,12 @@ protected:
             if (!RunUnix(fill, {W(f[0])}, [&] { return Exists(last); })) throw std::runtime_error("cannot fill " + f[0]);
         } else if (s.verb == "probe") {
             probe_ = s.arg;
+        } else if (s.verb == "report") {
+            // Wine's loader takes the program's own overrides beside the usual ones (see "planted").
+            Value("HKCU", "SOFTWARE\\Wine\\AppDefaults\\clearstrand.exe\\DllOverrides", f.at(0), "", Type::String);
+            report_ = f.at(1);
         }
-        return s.verb == "planted" || s.verb == "bulk" || s.verb == "probe";
+        return s.verb == "planted" || s.verb == "bulk" || s.verb == "probe" || s.verb == "report";
     }
 
     void Open() override {
@@ -367,6 +422,7 @@ protected:
         program_ = std::make_unique<drv::Process>(L"\"" + exe_ + L"\"");
         SetCurrentDirectoryW(folder);
         if (!drv::PumpUntil([&] { return AnswerBox(); }, 30s)) throw std::runtime_error("no disclaimer");
+        if (!report_.empty()) return ExpectReport();
         if (!drv::PumpUntil([&] { return (main_ = drv::FindTopWindow(program_->Id(), kWindowClass)); }, 20s) ||
             // "Ready" shows once before the first population too: ready is a
             // filled tree.
@@ -469,6 +525,25 @@ protected:
     FileService& Files() override { return *(files_service_ ? files_service_ : files_service_ = MakeWin32FileService()); }
 
 private:
+    // The report stays up until it is read, says first what failed and then
+    // the system's reason, whatever it is; after OK the program ends with an
+    // error.
+    void ExpectReport() {
+        std::optional<drv::Box> report;
+        drv::PumpUntil([&] { return (report = drv::FindMessageBox(program_->Id())) || program_->WaitForExit(0ms); }, 60s);
+        if (!report) throw std::runtime_error("no report");
+        drv::PumpFor(2s);
+        const auto still = drv::FindMessageBox(program_->Id());
+        EXPECT_TRUE(still && still->hwnd == report->hwnd) << "the report went before it could be read";
+        const std::string text = ToUtf8(report->text);
+        const size_t line = text.find('\n');
+        EXPECT_EQ(text.substr(0, line), report_) << text;
+        EXPECT_LT(line + 1, text.size()) << "no reason in " << text;
+        drv::PressOk(report->hwnd);
+        const auto code = program_->WaitForExit(10s);
+        EXPECT_TRUE(code && *code != 0) << "the program did not end with an error";
+    }
+
     // Reads and answers the box that is up, if any.
     bool AnswerBox() {
         const auto box = drv::FindMessageBox(program_->Id());
@@ -490,9 +565,9 @@ private:
 
     std::unique_ptr<drv::Process> program_;
     std::wstring exe_ = g_exe, folder_;  // the program, and the folder it runs from if not its own
-    std::string probe_;
+    std::string probe_, report_;
     HWND main_ = nullptr;
-    std::vector<std::pair<Hive, std::wstring>> keys_;
+    std::vector<std::pair<Hive, std::wstring>> keys_, links_;
     std::vector<std::wstring> files_;  // made by the case, outermost first
     std::set<std::wstring> roots64_;
     std::set<std::string> packages_;

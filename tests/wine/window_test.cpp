@@ -100,7 +100,11 @@ TEST_F(Window, LaidOutAsDesignedAtTheScreensDpi) {
 }
 
 TEST_F(Window, AnErrorNoHandlerCatchesEndsTheProgramWithItsReport) {
-    onClick = [] { throw PlatformError(5, u"Access denied."); };
+    onClick = [] {
+        PlatformError error(5, u"Access denied.");
+        error.SetAction(u"The registry could not be read.");
+        throw error;
+    };
     SetTimer(window.Hwnd(), 1, 10000, [](HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(2); });  // not to wait forever
     SendMessageW(window.Hwnd(), WM_COMMAND, MAKEWPARAM(kCommand1Id, BN_CLICKED), 0);
     EXPECT_EQ(window.RunMessageLoop(), 1);
@@ -108,7 +112,7 @@ TEST_F(Window, AnErrorNoHandlerCatchesEndsTheProgramWithItsReport) {
     SendMessageW(window.Hwnd(), WM_COMMAND, MAKEWPARAM(kCommand2Id, BN_CLICKED), 0);
     EXPECT_EQ(clicks, std::vector{WindowButton::Refresh}) << "a handler ran after the failure";
     const drv::Box report = Show([&] { ShowErrorReport(nullptr, *window.Failure()); });
-    EXPECT_EQ(ToUtf8(report.title + u": " + report.text), "Clearstrand: Access denied.");
+    EXPECT_EQ(ToUtf8(report.title + u": " + report.text), "Clearstrand: The registry could not be read.\nAccess denied.");
     EXPECT_EQ(report.icon, LoadIconW(nullptr, IDI_ERROR));
 }
 

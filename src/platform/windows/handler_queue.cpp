@@ -18,7 +18,7 @@ void HandlerQueue::Run(std::function<void()> handler) {
     }
 }
 
-void HandlerQueue::Stop() {
+void HandlerQueue::Stop() noexcept {
     stopped_ = true;
     waiting_.clear();
 }

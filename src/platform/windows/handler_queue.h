@@ -12,7 +12,7 @@ class HandlerQueue {
 public:
     void Run(std::function<void()> handler);
     // No handler runs after this, waiting or not.
-    void Stop();
+    void Stop() noexcept;
 
 private:
     bool running_ = false;

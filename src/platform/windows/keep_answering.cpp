@@ -11,7 +11,7 @@ constexpr int kMostPaints = 32;       // a window that never validates cannot ke
 
 }  // namespace
 
-void KeepAnswering() {
+void KeepAnswering() noexcept {
     thread_local ULONGLONG last = 0;
     const ULONGLONG now = GetTickCount64();
     if (now - last < kInterval) return;

@@ -69,9 +69,10 @@ int Run(HINSTANCE instance, int showCommand) {
     form.Form_Load();
     window.Show(showCommand);
     const int code = window.RunMessageLoop();
-    if (window.Failure()) {
+    if (const auto failure = window.Failure()) {
+        // Over the window, which runs no handler any more, before it goes.
+        ShowErrorReport(window.Hwnd(), *failure);
         window.Destroy();
-        ShowErrorReport(nullptr, *window.Failure());
         return 1;
     }
     return code;

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <new>
+
 #include "platform/errors.h"
 #include "platform/windows/dpi.h"
 #include "platform/windows/layout.h"
@@ -37,15 +39,22 @@ HICON LoadAppIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
 }  // namespace
 
 std::u16string DescribeException(std::exception_ptr error) {
+    constexpr char16_t kStopped[] = u"Clearstrand could not go on.";
     try {
         std::rethrow_exception(error);
     } catch (const PlatformError& e) {
-        return e.description();
-    } catch (const std::exception& e) {
-        return FromUtf8(e.what());
+        return (e.action().empty() ? kStopped : e.action()) + u"\n" + e.description();
+    } catch (const std::bad_alloc&) {
+        return kStopped + std::u16string(u"\nNot enough memory.");
     } catch (...) {
-        return u"An unexpected error ended the program.";
+        // Nothing the system said: no reason a user could act on.
+        return kStopped + std::u16string(u"\nAn unexpected error occurred inside the program.");
     }
+}
+
+std::optional<std::u16string> MainWindow::Failure() const {
+    if (!failure_) return std::nullopt;
+    return DescribeException(failure_);
 }
 
 void MainWindow::Create() {
@@ -64,7 +73,7 @@ void MainWindow::Create() {
     }
     HWND hwnd = CreateWindowExW(kFrameExStyle, kWindowClass, kWindowCaption, kFrameStyle, CW_USEDEFAULT,
                                 CW_USEDEFAULT, kProvisionalSize, kProvisionalSize, nullptr, nullptr, instance_, this);
-    if (failure_) throw PlatformError(0, *failure_);
+    if (failure_) std::rethrow_exception(failure_);
     if (!hwnd) ThrowLastError();
     ApplyDpi(WindowDpi(hwnd_), nullptr);
     CenterOnWorkArea();
@@ -192,14 +201,14 @@ void MainWindow::Raise(void (WindowEvents::*event)()) {
     });
 }
 
-void MainWindow::Fail(std::u16string description) {
+void MainWindow::Fail(std::exception_ptr error) noexcept {
     if (failure_) return;
-    failure_ = std::move(description);
+    failure_ = error;
     handlers_.Stop();
     PostQuitMessage(1);
 }
 
-LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
     MainWindow* self = nullptr;
     if (message == WM_NCCREATE) {
         self = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
@@ -215,7 +224,7 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, 
     try {
         result = self->HandleMessage(message, wParam, lParam);
     } catch (...) {
-        self->Fail(DescribeException(std::current_exception()));
+        self->Fail(std::current_exception());
         if (message == WM_CREATE) result = -1;
     }
     if (message == WM_NCDESTROY) {

@@ -69,8 +69,8 @@ public:
 
     HWND Hwnd() const { return hwnd_; }
     HWND Control(int id) const { return GetDlgItem(hwnd_, id); }
-    // The description of an error that escaped a handler; the loop ended on it.
-    const std::optional<std::u16string>& Failure() const { return failure_; }
+    // The report of an error that escaped a handler; the loop ended on it.
+    std::optional<std::u16string> Failure() const;
 
     Button& Command1() { return *command1_; }
     Button& Command2() { return *command2_; }
@@ -80,14 +80,14 @@ public:
     TreeViewControl& TreeView1() { return *treeView1_; }
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     HWND CreateChild(const wchar_t* className, const wchar_t* text, DWORD style, DWORD exStyle, int id);
     void CreateControls();
     void ApplyDpi(unsigned dpi, const RECT* suggested);
     void CenterOnWorkArea();
     void Raise(void (WindowEvents::*event)());
-    void Fail(std::u16string description);
+    void Fail(std::exception_ptr error) noexcept;
 
     HINSTANCE instance_;
     HWND hwnd_ = nullptr;
@@ -102,10 +102,11 @@ private:
     WindowEvents* events_ = nullptr;
     bool activated_ = false;
     HandlerQueue handlers_;
-    std::optional<std::u16string> failure_;
+    std::exception_ptr failure_;
 };
 
-// A text for an exception that nothing handled.
+// The report of an exception that nothing handled: what the program could
+// not do, and the system's reason on a line of its own.
 std::u16string DescribeException(std::exception_ptr error);
 
 }  // namespace clearstrand::win32

@@ -115,7 +115,8 @@ private:
     static constexpr DWORD kProgress = INSTALLLOGMODE_ACTIONSTART | INSTALLLOGMODE_ACTIONDATA | INSTALLLOGMODE_PROGRESS;
 
     // 0: nothing was shown, the installer goes on as without a handler.
-    static INT CALLBACK Answer(LPVOID, UINT, LPCWSTR) {
+    // Called by the installer: nothing may unwind into it.
+    static INT CALLBACK Answer(LPVOID, UINT, LPCWSTR) noexcept {
         KeepAnswering();
         return 0;
     }

@@ -23,7 +23,12 @@ void WindowShell::End() {
 }
 
 void ShowErrorReport(HWND owner, const std::u16string& description) {
+    // A quit already posted (a destroyed window posts one) would end the box
+    // at once, before anyone could read it: it waits until the box is closed.
+    MSG quit{};
+    const bool quitting = PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
     MessageBoxW(owner, Wide(description), kDefaultTitle, MB_OK | MB_ICONERROR);
+    if (quitting) PostQuitMessage(static_cast<int>(quit.wParam));
 }
 
 }  // namespace clearstrand::win32

@@ -29,8 +29,8 @@ private:
     std::function<void()> end_;
 };
 
-// The report of an error that nothing handled; also used before a window
-// exists.
+// The report of an error that nothing handled, up until the user presses OK
+// whatever state the window is in; also used before a window exists.
 void ShowErrorReport(HWND owner, const std::u16string& description);
 
 }  // namespace clearstrand::win32

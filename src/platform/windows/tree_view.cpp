@@ -88,9 +88,13 @@ TreeViewControl::TreeViewControl(HWND hwnd) : hwnd_(hwnd) {
     // show the wrong state.
     const LONG_PTR style = GetWindowLongPtrW(hwnd_, GWL_STYLE);
     SetWindowLongPtrW(hwnd_, GWL_STYLE, style | TVS_CHECKBOXES);
+    commonControls_.Get(destroyImageList_, "ImageList_Destroy");
+    stateImages_ = reinterpret_cast<HIMAGELIST>(SendMessageW(hwnd_, TVM_GETIMAGELIST, TVSIL_STATE, 0));
 }
 
-TreeViewControl::~TreeViewControl() = default;
+TreeViewControl::~TreeViewControl() {
+    if (stateImages_) destroyImageList_(stateImages_);
+}
 
 void TreeViewControl::SetNodeCheckHandler(std::function<void(TreeNode&)> handler) {
     nodeCheck_ = std::move(handler);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/tree.h"
+#include "platform/windows/system_library.h"
 
 namespace clearstrand::win32 {
 
@@ -24,6 +25,8 @@ class TreeViewControl final : public TreeView, private TreeNodes {
 public:
     // Turns on the check boxes, which must happen before the first item.
     explicit TreeViewControl(HWND hwnd);
+    // Destroys the check boxes' images, which the control leaves to its owner;
+    // the window destroys the control first.
     ~TreeViewControl() override;
     TreeViewControl(const TreeViewControl&) = delete;
     TreeViewControl& operator=(const TreeViewControl&) = delete;
@@ -54,6 +57,10 @@ private:
     void SuspendRedraw();
 
     HWND hwnd_;
+    // The common controls are not imported: the list goes through the library's own loader.
+    SystemLibrary commonControls_{L"comctl32.dll"};
+    decltype(&ImageList_Destroy) destroyImageList_ = nullptr;
+    HIMAGELIST stateImages_ = nullptr;  // made by the control with its check boxes
     std::vector<std::unique_ptr<Node>> nodes_;  // in order of addition
     std::unordered_map<std::u16string, Node*> byKey_;
     std::unordered_map<HTREEITEM, Node*> byItem_;

@@ -10,6 +10,7 @@
 #include "platform/errors.h"
 #include "platform/windows/com_values.h"
 #include "platform/windows/keep_answering.h"
+#include "platform/windows/registry_links.h"
 #include "platform/windows/win32_errors.h"
 #include "platform/windows/wide_strings.h"
 
@@ -34,6 +35,20 @@ private:
     SAFEARRAY* array_;
     void* data_ = nullptr;
 };
+
+// Says what a failure kept the program from doing, for the report of one
+// that no handler catches.
+template <typename Call>
+auto Doing(const char16_t* action, Call call) -> decltype(call()) {
+    try {
+        return call();
+    } catch (PlatformError& error) {
+        if (error.action().empty()) error.SetAction(action);
+        throw;
+    }
+}
+constexpr char16_t kReading[] = u"The registry could not be read.";
+constexpr char16_t kChanging[] = u"The registry could not be changed.";
 
 std::u16string FromBstr(BSTR text) {
     return text ? FromWide(std::wstring_view(text, SysStringLen(text))) : std::u16string();
@@ -88,8 +103,26 @@ public:
         }
     }
 
-    int32_t EnumKey(int32_t hive, const std::u16string& path,
-                    std::vector<std::u16string>& names) override {
+    int32_t EnumKey(int32_t hive, const std::u16string& path, std::vector<std::u16string>& names) override {
+        return Doing(kReading, [&] { return ListKeys(hive, path, names); });
+    }
+    int32_t GetStringValue(int32_t hive, const std::u16string& path, const std::u16string& valueName,
+                           std::u16string& value) override {
+        return Doing(kReading, [&] { return ReadString(hive, path, valueName, value); });
+    }
+    int32_t DeleteKey(int32_t hive, const std::u16string& path) override {
+        return Doing(kChanging, [&] { return Delete(hive, path); });
+    }
+    // StdRegProv has no word for links: they are judged beside it.
+    std::optional<std::u16string> LinkTarget(int32_t hive, const std::u16string& path) override {
+        return Doing(kReading, [&] { return RegistryLinkTarget(hive, path); });
+    }
+    std::optional<int32_t> DeleteLink(int32_t hive, const std::u16string& path) override {
+        return Doing(kChanging, [&] { return DeleteRegistryLink(hive, path); });
+    }
+
+private:
+    int32_t ListKeys(int32_t hive, const std::u16string& path, std::vector<std::u16string>& names) {
         names.clear();
         ComPtr<IWbemClassObject> in = Spawn(Signature(schema_->enumKeyIn, L"EnumKey"));
         Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive));
@@ -122,8 +155,7 @@ public:
         return code;
     }
 
-    int32_t GetStringValue(int32_t hive, const std::u16string& path, const std::u16string& valueName,
-                           std::u16string& value) override {
+    int32_t ReadString(int32_t hive, const std::u16string& path, const std::u16string& valueName, std::u16string& value) {
         ComPtr<IWbemClassObject> in = Spawn(Signature(schema_->getStringValueIn, L"GetStringValue"));
         Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive));
         Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)));
@@ -145,7 +177,7 @@ public:
         return code;
     }
 
-    int32_t DeleteKey(int32_t hive, const std::u16string& path) override {
+    int32_t Delete(int32_t hive, const std::u16string& path) {
         ComPtr<IWbemClassObject> in = Spawn(Signature(schema_->deleteKeyIn, L"DeleteKey"));
         Put(in.Get(), L"hDefKey", UniqueVariant::Int32(hive));
         Put(in.Get(), L"sSubKeyName", UniqueVariant::String(ToWide(path)));
@@ -153,7 +185,6 @@ public:
         return ReturnValue(out.Get());
     }
 
-private:
     static ComPtr<IWbemClassObject> InSignature(IWbemClassObject* regClass, const wchar_t* method) {
         ComPtr<IWbemClassObject> signature;
         ThrowIfFailed(regClass->GetMethod(method, 0, &signature, nullptr));
@@ -226,7 +257,9 @@ std::shared_ptr<StdRegProvSchema> MakeStdRegProvSchema() {
 std::unique_ptr<RegistryProvider> ConnectStdRegProv(const std::wstring& nameSpace,
                                                     DWORD impersonationLevel,
                                                     std::shared_ptr<StdRegProvSchema> schema) {
-    return std::make_unique<StdRegProv>(nameSpace, impersonationLevel, std::move(schema));
+    return Doing(kReading, [&]() -> std::unique_ptr<RegistryProvider> {
+        return std::make_unique<StdRegProv>(nameSpace, impersonationLevel, std::move(schema));
+    });
 }
 
 }  // namespace clearstrand::win32
