@@ -74,7 +74,6 @@ public:
     std::u16string installLocation;
     int32_t resultCode = 0;  // shared by every platform call that returns a code
     ProductCollection products;  // the last product query's result, held until the next
-    int linksKept = 0;           // links the eraser had to leave in place, so far
     // The folders no program folder may take, read at a removal run's first
     // folder and kept for the rest of the run.
     std::optional<FolderRule> folderRule;

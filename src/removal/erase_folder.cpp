@@ -1,24 +1,10 @@
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "app/form1.h"
 
 namespace clearstrand {
-
-namespace {
-
-// A link the platform cannot remove alone stays; the user is told, and the
-// erase goes on with the rest.
-template <typename Delete>
-void KeepingLinks(Form1& form, Delete remove) {
-    try {
-        remove();
-    } catch (const LinkKept& link) {
-        ++form.linksKept;
-        form.ReportFailure(u"Failed to delete ", link);
-    }
-}
-
-}  // namespace
 
 // The folder is opened once, judged as opened, and erased from that opened
 // folder, so that what was judged is what is erased: a path that leads
@@ -41,19 +27,29 @@ void Form1::EraseFolder(std::u16string folder) {
 }
 
 // Depth first and post-order: a folder's own files go first, then each
-// subfolder is erased completely, then the folder itself. Failures pass on
-// to the caller; what was deleted before stays deleted.
+// subfolder is erased completely, then the folder itself. An entry that
+// cannot go (a link, a file in use) is named in a box and the erase goes on
+// with the rest, so that all else the user ticked goes; the folders that
+// hold it then stay, each named too. What was deleted stays deleted.
 void Form1::EraseFolder(Folder& current) {
-    const int linksBefore = linksKept;
-    for (const auto& file : current.Files()) KeepingLinks(*this, [&] { file->Delete(true); });
-    for (const auto& subFolder : current.SubFolders()) EraseFolder(*subFolder);
-    if (linksKept == linksBefore) return KeepingLinks(*this, [&] { current.Delete(true); });
-    // A link left below keeps this folder too, which the user is told.
+    const auto told = [this](auto&& step) {
+        try {
+            step();
+        } catch (const PlatformError& error) {
+            ReportFailure(u"Failed to delete ", error);
+        }
+    };
+    std::vector<std::unique_ptr<File>> files;
+    std::vector<std::unique_ptr<Folder>> folders;
     try {
-        current.Delete(true);
+        files = current.Files();
+        folders = current.SubFolders();
     } catch (const PlatformError& error) {
-        ReportFailure(u"Failed to delete ", error);
+        return ReportFailure(u"Failed to delete ", error);  // unlisted, it keeps all it holds
     }
+    for (const auto& file : files) told([&] { file->Delete(true); });
+    for (const auto& subFolder : folders) EraseFolder(*subFolder);
+    told([&] { current.Delete(true); });
 }
 
 }  // namespace clearstrand
