@@ -1,6 +1,7 @@
 #include <optional>
 
 #include "app/form1.h"
+#include "platform/errors.h"
 
 namespace clearstrand {
 
@@ -32,8 +33,15 @@ void Form1::CheckSoftwareInstall(std::u16string strArg) {
             if (row[1] == strArg) installLocation = row[3];
         }
 
-        statusPanel->SetText(u"Uninstalling " + strArg);
-        resultCode = product->UnInstall();
+        // A failure with one product is told, and the next product of that
+        // name is still taken: it would otherwise stay without a word.
+        try {
+            statusPanel->SetText(u"Uninstalling " + strArg);
+            resultCode = product->UnInstall();
+        } catch (const PlatformError& error) {
+            ReportFailure(u"Failed to uninstall ", error, strArg);
+            continue;
+        }
         if (!IsUninstalled(resultCode)) {
             services.shell.MsgBox(u"Failed to uninstall " + strArg, kMsgBoxOkOnly, std::nullopt);
             continue;
@@ -41,7 +49,11 @@ void Form1::CheckSoftwareInstall(std::u16string strArg) {
         if (installLocation.empty()) continue;
 
         statusPanel->SetText(u"Deleting " + installLocation);
-        EraseFolder(installLocation);
+        try {
+            EraseFolder(installLocation);
+        } catch (const PlatformError& error) {
+            ReportFailure(u"Failed to delete ", error, installLocation);
+        }
     }
 }
 
