@@ -145,7 +145,9 @@ private:
 // moved since, and by the path its folder listed it under.
 class Entry final : public File, public Folder {
 public:
-    Entry(Machine& m, int id, std::u16string path, bool folder) : m_(m), id_(id), path_(std::move(path)), folder_(folder) {}
+    Entry(Machine& m, int id, std::u16string path, bool folder) : m_(m), id_(id), path_(std::move(path)), folder_(folder) {
+        m_.named[Upper(path_)] = id_;
+    }
     std::u16string Path() const override { return path_; }
     std::u16string FinalPath() override {
         m_.Call("FinalPath " + ToUtf8(path_));

@@ -71,6 +71,8 @@ public:
     Entry* Resolve(const std::u16string& path, bool follow);
     std::u16string ShortPath(const std::u16string& path);  // with every alias there is
     Entry* ById(int id);
+    // The entry each path the file service has named was, when it named it.
+    std::map<std::u16string, int> named;
     // Where a key's path leads ("HKLM\SOFTWARE\X"): registry links on the way
     // followed, and the last one too when `follow`.
     std::u16string KeyAt(const std::u16string& path, bool follow) const;
