@@ -21,7 +21,6 @@ const std::u16string kInstructions =
     u"Check the versions to remove, then Click Start to begin un-install process." + kCr +
     u"The application, Windows registry settings, and program folder will be removed.";
 
-constexpr char16_t kProgramName[] = u"Clearstrand";
 constexpr char16_t kWorking[] = u"Working...";
 
 }  // namespace

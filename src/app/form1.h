@@ -33,6 +33,10 @@ struct FormServices {
 // The status text of a window waiting for the user.
 inline constexpr char16_t kReady[] = u"Ready";
 
+// The prefixes of the boxes that name what a removal could not do.
+inline constexpr char16_t kFailedToDelete[] = u"Failed to delete ";
+inline constexpr char16_t kFailedToUninstall[] = u"Failed to uninstall ";
+
 // One row of installedProducts: subkey name, DisplayName, DisplayVersion,
 // InstallLocation.
 using ProductRow = std::array<std::u16string, 4>;

@@ -60,6 +60,10 @@ inline constexpr int32_t kMsgBoxOkOnly = 0;        // vbOKOnly
 inline constexpr int32_t kMsgBoxExclamation = 48;  // vbExclamation
 inline constexpr int32_t kMsgBoxResultOk = 1;      // vbOK
 
+// The program's name: the disclaimer's title, and the title of every message
+// box that brings none of its own.
+inline constexpr char16_t kProgramName[] = u"Clearstrand";
+
 // What the window toolkit offers besides controls.
 class Shell {
 public:

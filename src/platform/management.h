@@ -57,12 +57,15 @@ public:
 
 using ProductCollection = std::vector<std::unique_ptr<InstalledProduct>>;
 
+// The one query the program makes of a management namespace.
+inline constexpr std::u16string_view kProductQuery = u"SELECT * FROM Win32_Product";
+
 // A connection to a management namespace that answers queries.
 class ManagementServices {
 public:
     virtual ~ManagementServices() = default;
 
-    // Only "SELECT * FROM Win32_Product" is served; other queries raise.
+    // Only kProductQuery is served; other queries raise.
     virtual ProductCollection ExecQuery(const std::u16string& query) = 0;
 };
 

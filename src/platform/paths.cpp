@@ -4,7 +4,6 @@ namespace clearstrand::paths {
 
 namespace {
 
-constexpr std::u16string_view kLong = u"\\\\?\\";
 constexpr std::u16string_view kLongUnc = u"\\\\?\\UNC\\";
 
 bool StartsWith(std::u16string_view text, std::u16string_view prefix) {
@@ -31,8 +30,8 @@ std::optional<Parsed> Parse(std::u16string_view raw) {
     if (StartsWith(rest, kLongUnc)) {
         rest.remove_prefix(kLongUnc.size());
         share = true;
-    } else if (StartsWith(rest, kLong)) {
-        rest.remove_prefix(kLong.size());
+    } else if (StartsWith(rest, kLongPrefix)) {
+        rest.remove_prefix(kLongPrefix.size());
     } else if (StartsWith(rest, u"\\\\")) {
         rest.remove_prefix(2);
         share = true;
@@ -83,7 +82,7 @@ std::u16string WithinVolume(std::u16string_view path) {
 
 std::u16string Shown(std::u16string_view path) {
     if (StartsWith(path, kLongUnc)) return u"\\\\" + std::u16string(path.substr(kLongUnc.size()));
-    if (StartsWith(path, kLong)) return std::u16string(path.substr(kLong.size()));
+    if (StartsWith(path, kLongPrefix)) return std::u16string(path.substr(kLongPrefix.size()));
     return std::u16string(path);
 }
 

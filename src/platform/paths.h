@@ -9,6 +9,10 @@
 // place that knows their grammar.
 namespace clearstrand::paths {
 
+// What "\\?\" paths begin with: the name as it is, no longer than the
+// system allows rather than MAX_PATH.
+inline constexpr std::u16string_view kLongPrefix = u"\\\\?\\";
+
 // An absolute path: its root ("C:" or "\\server\share") and the names below.
 struct Parsed {
     std::u16string root;

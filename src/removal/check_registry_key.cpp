@@ -37,7 +37,7 @@ void Form1::CheckRegistryKey(std::u16string str) {
     const auto provider = services.management.GetRegistryProvider(std::u16string(kRegistryMoniker));
 
     const auto failed = [&](const std::u16string& why = {}) {
-        services.shell.MsgBox(u"Failed to delete " + str + why, kMsgBoxOkOnly, std::nullopt);
+        services.shell.MsgBox(kFailedToDelete + str + why, kMsgBoxOkOnly, std::nullopt);
     };
     // A failure raised at one place is told with its reason, and the search
     // goes on with the next place: the keys found elsewhere still go.
@@ -45,7 +45,7 @@ void Form1::CheckRegistryKey(std::u16string str) {
         try {
             step();
         } catch (const PlatformError& error) {
-            ReportFailure(u"Failed to delete ", error, str);
+            ReportFailure(kFailedToDelete, error, str);
         }
     };
     const auto deleteAt = [&](const HivePlace& place, const std::u16string& parent) {

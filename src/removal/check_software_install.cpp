@@ -20,7 +20,7 @@ bool IsUninstalled(int32_t code) {
 
 void Form1::CheckSoftwareInstall(std::u16string strArg) {
     const auto cim = services.management.GetServices(std::u16string(kProductsMoniker));
-    products = cim->ExecQuery(u"SELECT * FROM Win32_Product");
+    products = cim->ExecQuery(std::u16string(kProductQuery));
 
     for (const auto& product : products) {
         const std::u16string name = product->Name();
@@ -39,11 +39,11 @@ void Form1::CheckSoftwareInstall(std::u16string strArg) {
             statusPanel->SetText(u"Uninstalling " + strArg);
             resultCode = product->UnInstall();
         } catch (const PlatformError& error) {
-            ReportFailure(u"Failed to uninstall ", error, strArg);
+            ReportFailure(kFailedToUninstall, error, strArg);
             continue;
         }
         if (!IsUninstalled(resultCode)) {
-            services.shell.MsgBox(u"Failed to uninstall " + strArg, kMsgBoxOkOnly, std::nullopt);
+            services.shell.MsgBox(kFailedToUninstall + strArg, kMsgBoxOkOnly, std::nullopt);
             continue;
         }
         if (installLocation.empty()) continue;
@@ -52,7 +52,7 @@ void Form1::CheckSoftwareInstall(std::u16string strArg) {
         try {
             EraseFolder(installLocation);
         } catch (const PlatformError& error) {
-            ReportFailure(u"Failed to delete ", error, installLocation);
+            ReportFailure(kFailedToDelete, error, installLocation);
         }
     }
 }

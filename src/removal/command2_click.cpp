@@ -20,15 +20,15 @@ void Form1::Command2_Click() {
         try {
             operation();
         } catch (const PlatformError& error) {
-            ReportFailure(error.path().empty() ? prefix : u"Failed to delete ", error, key);
+            ReportFailure(error.path().empty() ? prefix : kFailedToDelete, error, key);
         }
     };
     // Each operation gets the key as the node holds it when it starts.
     const auto removeNode = [&](TreeNode& node) {
         std::u16string key = node.Key();
-        guarded(u"Failed to uninstall ", key, [&] { CheckSoftwareInstall(key); });
+        guarded(kFailedToUninstall, key, [&] { CheckSoftwareInstall(key); });
         key = node.Key();
-        guarded(u"Failed to delete ", key, [&] { CheckRegistryKey(key); });
+        guarded(kFailedToDelete, key, [&] { CheckRegistryKey(key); });
     };
 
     if (controls.TreeView1.Nodes().Count() > 0) {

@@ -22,7 +22,7 @@ void Form1::EraseFolder(std::u16string folder) {
     }
     // A refused folder is named alone; one that could not be checked, with
     // the system's reason.
-    services.shell.MsgBox(u"Failed to delete " + folder + (reason.empty() ? u"" : u"\r" + reason), kMsgBoxOkOnly,
+    services.shell.MsgBox(kFailedToDelete + folder + (reason.empty() ? u"" : u"\r" + reason), kMsgBoxOkOnly,
                           std::nullopt);
 }
 
@@ -36,7 +36,7 @@ void Form1::EraseFolder(Folder& current) {
         try {
             step();
         } catch (const PlatformError& error) {
-            ReportFailure(u"Failed to delete ", error);
+            ReportFailure(kFailedToDelete, error);
         }
     };
     std::vector<std::unique_ptr<File>> files;
@@ -45,7 +45,7 @@ void Form1::EraseFolder(Folder& current) {
         files = current.Files();
         folders = current.SubFolders();
     } catch (const PlatformError& error) {
-        return ReportFailure(u"Failed to delete ", error);  // unlisted, it keeps all it holds
+        return ReportFailure(kFailedToDelete, error);  // unlisted, it keeps all it holds
     }
     for (const auto& file : files) told([&] { file->Delete(true); });
     for (const auto& subFolder : folders) EraseFolder(*subFolder);

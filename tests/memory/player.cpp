@@ -322,7 +322,8 @@ private:
     void Note() {
         failedKey = tree_.lastKey;
         failedStatus = bar_.panels.size() > 1 ? bar_.panels[1]->text : u"";
-        const std::u16string folder = failedStatus.substr(std::min<size_t>(failedStatus.size(), 9));  // "Deleting "
+        constexpr std::u16string_view kDeleting = u"Deleting ";
+        const std::u16string folder = failedStatus.rfind(kDeleting, 0) == 0 ? failedStatus.substr(kDeleting.size()) : u"";
         const memory::Machine::Entry* entry = machine.Resolve(folder, true);
         failedFolder = entry ? ToUtf8(entry->path) : "";
         failedLogAt = log.size();

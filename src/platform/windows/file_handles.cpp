@@ -98,10 +98,7 @@ bool SamePlace(std::wstring_view a, std::wstring_view b) {
         const size_t endB = std::min(b.find(L'\\'), b.size());
         const std::wstring_view nameA = Trimmed(a.substr(0, endA));
         const std::wstring_view nameB = Trimmed(b.substr(0, endB));
-        if (CompareStringOrdinal(nameA.data(), static_cast<int>(nameA.size()), nameB.data(), static_cast<int>(nameB.size()),
-                                 TRUE) != CSTR_EQUAL) {
-            return false;
-        }
+        if (!SameText(nameA, nameB)) return false;
         if (endA == a.size() || endB == b.size()) return endA == a.size() && endB == b.size();
         a.remove_prefix(endA + 1);
         b.remove_prefix(endB + 1);

@@ -85,8 +85,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // search, the program's own folder would come first for every library
     // loaded by name, the installer's included: it does not run at all.
     if (!LoadLibrariesOnlyFromSystemFolder()) {
-        ShowErrorReport(nullptr, u"Clearstrand cannot make Windows load its libraries only from the system folder, "
-                                 u"and does not run without that. On Windows 7, install update KB2533623.");
+        ShowErrorReport(nullptr, kProgramName + std::u16string(u" cannot make Windows load its libraries only from the system "
+                                                               u"folder, and does not run without that. On Windows 7, "
+                                                               u"install update KB2533623."));
         return 1;
     }
     try {

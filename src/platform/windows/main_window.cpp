@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "platform/controls.h"
 #include "platform/errors.h"
 #include "platform/windows/dpi.h"
 #include "platform/windows/layout.h"
@@ -39,13 +40,13 @@ HICON LoadAppIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
 }  // namespace
 
 std::u16string DescribeException(std::exception_ptr error) {
-    constexpr char16_t kStopped[] = u"Clearstrand could not go on.";
+    const std::u16string kStopped = kProgramName + std::u16string(u" could not go on.");
     try {
         std::rethrow_exception(error);
     } catch (const PlatformError& e) {
         return (e.action().empty() ? kStopped : e.action()) + u"\n" + e.description();
     } catch (const std::bad_alloc&) {
-        return kStopped + std::u16string(u"\nNot enough memory.");
+        return kStopped + u"\nNot enough memory.";
     } catch (...) {
         // Nothing the system said: no reason a user could act on.
         return kStopped + std::u16string(u"\nAn unexpected error occurred inside the program.");

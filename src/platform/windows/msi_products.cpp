@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/windows/buffers.h"
 #include "platform/windows/keep_answering.h"
 #include "platform/windows/system_library.h"
 #include "platform/windows/win32_errors.h"
@@ -19,10 +20,8 @@ namespace clearstrand::win32 {
 
 namespace {
 
-constexpr std::u16string_view kProductQuery = u"SELECT * FROM Win32_Product";
-
-// Keywords and class names are not case-sensitive, and any run of blanks is
-// one blank.
+// Any run of blanks is one blank; keywords and class names are compared
+// without letter case.
 std::wstring NormaliseQuery(std::u16string_view query) {
     std::wstring out;
     bool blank = false;
@@ -36,7 +35,7 @@ std::wstring NormaliseQuery(std::u16string_view query) {
             out += L' ';
             blank = false;
         }
-        out += static_cast<wchar_t>(std::towupper(w));
+        out += w;
     }
     return out;
 }
@@ -74,23 +73,19 @@ struct ProductKey {
     std::wstring userSid;  // empty for per-machine products
 };
 
-// MsiGetProductInfoExW with the buffer grown until the value fits.
+// A product's property, whatever its length.
 UINT ReadProductInfo(const Installer& installer, const ProductKey& key, const wchar_t* property, std::wstring& value) {
     const wchar_t* sid = key.userSid.empty() ? nullptr : key.userSid.c_str();
     std::vector<wchar_t> buffer(128);
-    while (true) {
-        DWORD size = static_cast<DWORD>(buffer.size());
-        const UINT code = installer.getProductInfoEx(key.code.c_str(), sid, key.context, property,
-                                                     buffer.data(), &size);
-        if (code == ERROR_MORE_DATA) {
-            buffer.resize(static_cast<size_t>(size) + 1);
-            continue;
-        }
-        if (code == ERROR_SUCCESS) {
-            value.assign(buffer.data(), size);
-        }
-        return code;
-    }
+    DWORD size = 0;
+    UINT code = ERROR_SUCCESS;
+    GrowUntilItFits(buffer, [&](std::vector<wchar_t>& b) -> size_t {
+        size = static_cast<DWORD>(b.size());
+        code = installer.getProductInfoEx(key.code.c_str(), sid, key.context, property, b.data(), &size);
+        return code == ERROR_MORE_DATA ? size + 1 : 0;  // the size it needs, without its null
+    });
+    if (code == ERROR_SUCCESS) value.assign(buffer.data(), size);
+    return code;
 }
 
 // The installer shows nothing while it uninstalls, and its frequent progress
@@ -152,7 +147,7 @@ private:
 class InstallerProducts final : public ManagementServices {
 public:
     ProductCollection ExecQuery(const std::u16string& query) override {
-        if (NormaliseQuery(query) != NormaliseQuery(kProductQuery)) {
+        if (!SameText(NormaliseQuery(query), NormaliseQuery(kProductQuery))) {
             ThrowError(static_cast<uint32_t>(WBEM_E_INVALID_QUERY));
         }
         ProductCollection products;
@@ -177,15 +172,13 @@ private:
             wchar_t code[39] = {};
             MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_NONE;
             std::vector<wchar_t> sid(128);
-            DWORD sidSize = static_cast<DWORD>(sid.size());
-            UINT result = installer_->enumProductsEx(nullptr, L"s-1-1-0", contexts, index, code, &context,
-                                                     sid.data(), &sidSize);
-            if (result == ERROR_MORE_DATA) {
-                sid.resize(static_cast<size_t>(sidSize) + 1);
-                sidSize = static_cast<DWORD>(sid.size());
-                result = installer_->enumProductsEx(nullptr, L"s-1-1-0", contexts, index, code, &context,
-                                                    sid.data(), &sidSize);
-            }
+            DWORD sidSize = 0;
+            UINT result = ERROR_SUCCESS;
+            GrowUntilItFits(sid, [&](std::vector<wchar_t>& b) -> size_t {
+                sidSize = static_cast<DWORD>(b.size());
+                result = installer_->enumProductsEx(nullptr, L"s-1-1-0", contexts, index, code, &context, b.data(), &sidSize);
+                return result == ERROR_MORE_DATA ? sidSize + 1 : 0;
+            });
             if (result == ERROR_NO_MORE_ITEMS) {
                 break;
             }

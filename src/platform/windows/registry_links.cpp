@@ -8,6 +8,7 @@
 
 #include "platform/management.h"
 #include "platform/windows/handles.h"
+#include "platform/windows/buffers.h"
 #include "platform/windows/win32_errors.h"
 #include "platform/windows/wide_strings.h"
 
@@ -63,9 +64,7 @@ LSTATUS OpenUnfollowed(int32_t hive, const std::u16string& path, REGSAM access, 
     const HKEY below = machine ? machineSoftware.get() : userSoftware.get();
     const std::wstring wide = ToWide(path);
     constexpr std::wstring_view kSoftware = L"SOFTWARE\\";
-    if (below && wide.size() > kSoftware.size() &&
-        CompareStringOrdinal(wide.data(), static_cast<int>(kSoftware.size()), kSoftware.data(),
-                             static_cast<int>(kSoftware.size()), TRUE) == CSTR_EQUAL) {
+    if (below && wide.size() > kSoftware.size() && SameText(std::wstring_view(wide).substr(0, kSoftware.size()), kSoftware)) {
         // Below it the view is settled: asking again costs as much as from the hive.
         return RegOpenKeyExW(below, wide.c_str() + kSoftware.size(), REG_OPTION_OPEN_LINK, access, key.put());
     }
@@ -76,22 +75,20 @@ LSTATUS OpenUnfollowed(int32_t hive, const std::u16string& path, REGSAM access, 
 // when the key holds none, as every other key.
 std::optional<std::wstring> LinkValue(HKEY key) {
     std::vector<wchar_t> buffer(256);
-    for (;;) {
-        DWORD type = 0;
-        DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-        const LSTATUS status =
-            RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
-        if (status == ERROR_MORE_DATA) {
-            buffer.resize(size / sizeof(wchar_t) + 1);
-            continue;
-        }
-        if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
-        if (status != ERROR_SUCCESS) ThrowError(static_cast<uint32_t>(status));
-        if (type != REG_LINK) return std::nullopt;
-        std::wstring target(buffer.data(), size / sizeof(wchar_t));  // no terminating null of its own
-        while (!target.empty() && target.back() == L'\0') target.pop_back();
-        return target;
-    }
+    DWORD type = 0;
+    DWORD size = 0;
+    LSTATUS status = ERROR_SUCCESS;
+    GrowUntilItFits(buffer, [&](std::vector<wchar_t>& b) -> size_t {
+        size = static_cast<DWORD>(b.size() * sizeof(wchar_t));
+        status = RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, reinterpret_cast<BYTE*>(b.data()), &size);
+        return status == ERROR_MORE_DATA ? size / sizeof(wchar_t) + 1 : 0;
+    });
+    if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
+    if (status != ERROR_SUCCESS) ThrowError(static_cast<uint32_t>(status));
+    if (type != REG_LINK) return std::nullopt;
+    std::wstring target(buffer.data(), size / sizeof(wchar_t));  // no terminating null of its own
+    while (!target.empty() && target.back() == L'\0') target.pop_back();
+    return target;
 }
 
 // The native name of this user's hive, "\REGISTRY\USER\<SID>"; empty when
@@ -111,8 +108,7 @@ std::wstring CurrentUserName() {
 bool Rename(std::wstring& path, std::wstring_view native, std::wstring_view shown) {
     const bool at = !native.empty() && path.size() >= native.size() &&
                     (path.size() == native.size() || path[native.size()] == L'\\') &&
-                    CompareStringOrdinal(path.data(), static_cast<int>(native.size()), native.data(),
-                                         static_cast<int>(native.size()), TRUE) == CSTR_EQUAL;
+                    SameText(std::wstring_view(path).substr(0, native.size()), native);
     if (at) path.replace(0, native.size(), shown);
     return at;
 }

@@ -10,7 +10,7 @@
 namespace clearstrand::win32 {
 
 // The title of message boxes that bring none of their own.
-inline constexpr wchar_t kDefaultTitle[] = L"Clearstrand";
+inline const wchar_t* const kDefaultTitle = reinterpret_cast<const wchar_t*>(kProgramName);
 
 // Message boxes and the program's end, over the main window.
 class WindowShell final : public Shell {

@@ -3,6 +3,8 @@
 // The core speaks std::u16string; Win32 speaks wchar_t. Both are UTF-16 code
 // units on Windows, so the conversion is a copy, never a transcoding.
 
+#include <windows.h>
+
 #include <string>
 #include <string_view>
 
@@ -16,6 +18,12 @@ inline std::wstring ToWide(std::u16string_view text) {
 
 inline std::u16string FromWide(std::wstring_view text) {
     return std::u16string(reinterpret_cast<const char16_t*>(text.data()), text.size());
+}
+
+// Whether two texts are the same but for letter case, as the system compares
+// the names of files, keys and namespaces.
+inline bool SameText(std::wstring_view a, std::wstring_view b) {
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace clearstrand::win32

@@ -203,7 +203,7 @@ private:
 // "\\?\" path names exactly what it says, so it stays as written, which
 // GetFullPathNameW does not leave it (it drops a trailing space).
 std::wstring FullPath(const std::wstring& path) {
-    if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+    if (path.rfind(ToWide(paths::kLongPrefix), 0) == 0) return path;
     std::vector<wchar_t> buffer(MAX_PATH);
     DWORD length = 0;
     GrowUntilItFits(buffer, [&](std::vector<wchar_t>& b) {  // the size it needs counts the null
@@ -211,11 +211,6 @@ std::wstring FullPath(const std::wstring& path) {
     });
     if (length == 0) ThrowLastError(FromWide(path));
     return std::wstring(buffer.data(), length);
-}
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-    return !a.empty() &&
-           CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 class Win32FileSystem final : public FileSystem {
@@ -249,8 +244,8 @@ public:
             return nullptr;
         };
         const Listed* found = first([&](const Listed& listed) { return listed.name == wanted; });
-        if (!found) found = first([&](const Listed& listed) { return SameName(listed.name, wanted); });
-        if (!found) found = first([&](const Listed& listed) { return SameName(listed.shortName, wanted); });
+        if (!found) found = first([&](const Listed& listed) { return SameText(listed.name, wanted); });
+        if (!found) found = first([&](const Listed& listed) { return !listed.shortName.empty() && SameText(listed.shortName, wanted); });
         if (!found || !(found->attributes & FILE_ATTRIBUTE_DIRECTORY)) return nullptr;
         return std::make_unique<Win32Folder>(folder, *found, true);
     }

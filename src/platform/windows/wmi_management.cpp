@@ -1,6 +1,5 @@
 #include "platform/windows/wmi_management.h"
 
-#include <cwctype>
 
 #include "platform/errors.h"
 #include "platform/windows/handles.h"
@@ -13,21 +12,9 @@ namespace clearstrand::win32 {
 
 namespace {
 
-bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::towupper(a[i]) != std::towupper(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Removes `prefix` from the front of `text` if it is there, whatever its case.
 bool ConsumeNoCase(std::wstring_view& text, std::wstring_view prefix) {
-    if (text.size() < prefix.size() || !EqualsNoCase(text.substr(0, prefix.size()), prefix)) {
+    if (text.size() < prefix.size() || !SameText(text.substr(0, prefix.size()), prefix)) {
         return false;
     }
     text.remove_prefix(prefix.size());
@@ -40,8 +27,7 @@ class WmiManagementService final : public ManagementService {
 public:
     std::unique_ptr<RegistryProvider> GetRegistryProvider(const std::u16string& moniker) override {
         const auto parsed = ParseWmiMoniker(moniker);
-        if (!parsed || !EqualsNoCase(parsed->nameSpace, L"root\\default") ||
-            !EqualsNoCase(parsed->className, L"StdRegProv")) {
+        if (!parsed || !SameText(parsed->nameSpace, L"root\\default") || !SameText(parsed->className, L"StdRegProv")) {
             ThrowBadMoniker();
         }
         // Every call connects anew; only the class definition is shared.
@@ -53,7 +39,7 @@ public:
     // class at all.
     std::unique_ptr<ManagementServices> GetServices(const std::u16string& moniker) override {
         const auto parsed = ParseWmiMoniker(moniker);
-        if (!parsed || !EqualsNoCase(parsed->nameSpace, L"root\\cimv2") ||
+        if (!parsed || !SameText(parsed->nameSpace, L"root\\cimv2") ||
             !parsed->className.empty()) {
             ThrowBadMoniker();
         }
