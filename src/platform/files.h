@@ -24,7 +24,7 @@ public:
     // force: read-only files are deleted as well; the attribute is cleared
     // only for the deletion, and is back if the deletion fails. Raises
     // PlatformError, with the file's path, when the file cannot be deleted
-    // (in use, access denied), or the deletion did not happen.
+    // (in use, access denied).
     virtual void Delete(bool force) = 0;
 };
 
@@ -41,7 +41,9 @@ public:
     virtual std::u16string FinalPath() = 0;
     virtual std::vector<std::unique_ptr<File>> Files() = 0;
     virtual std::vector<std::unique_ptr<Folder>> SubFolders() = 0;
-    // Deletes the folder, which must be empty, as File::Delete does.
+    // Deletes the folder, which must be empty, as File::Delete does. For the
+    // folder GetFolder opened, raises too when it is still there afterwards
+    // (Wine deletes nothing when a folder's path has come to lead elsewhere).
     virtual void Delete(bool force) = 0;
 };
 
