@@ -2,7 +2,7 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,9 +11,10 @@
 #include "platform/files.h"
 #include "platform/management.h"
 #include "platform/tree.h"
-#include "removal/folder_safety.h"
 
 namespace clearstrand {
+
+class FolderRule;
 
 struct FormControls {
     CommandButton& Command1;  // "Refresh"
@@ -80,7 +81,7 @@ public:
     ProductCollection products;  // the last product query's result, held until the next
     // The folders no program folder may take, read at a removal run's first
     // folder and kept for the rest of the run.
-    std::optional<FolderRule> folderRule;
+    std::shared_ptr<const FolderRule> folderRule;
 
     FormControls controls;
     FormServices services;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/form1.h"
+#include "removal/folder_safety.h"
 
 namespace clearstrand {
 
@@ -17,7 +18,7 @@ void Form1::EraseFolder(std::u16string folder) {
         const auto fileSystem = services.files.CreateFileSystem();
         opened = fileSystem->GetFolder(folder);
         if (!opened) return;
-        if (!folderRule) folderRule.emplace(services.files);
+        if (!folderRule) folderRule = std::make_shared<const FolderRule>(services.files);
         if (folderRule->Allows(*opened, &reason)) return EraseFolder(*opened);
     }
     // A refused folder is named alone; one that could not be checked, with
