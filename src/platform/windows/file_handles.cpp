@@ -2,6 +2,7 @@
 
 #include <winternl.h>
 
+#include <algorithm>
 #include <cstddef>
 
 #include "platform/windows/buffers.h"
@@ -93,16 +94,18 @@ std::wstring ObjectNameOf(HANDLE handle, const std::wstring& shown) {
 }
 
 bool SamePlace(std::wstring_view a, std::wstring_view b) {
-    for (;;) {
-        const size_t endA = std::min(a.find(L'\\'), a.size());
-        const size_t endB = std::min(b.find(L'\\'), b.size());
-        const std::wstring_view nameA = Trimmed(a.substr(0, endA));
-        const std::wstring_view nameB = Trimmed(b.substr(0, endB));
-        if (!SameText(nameA, nameB)) return false;
-        if (endA == a.size() || endB == b.size()) return endA == a.size() && endB == b.size();
-        a.remove_prefix(endA + 1);
-        b.remove_prefix(endB + 1);
-    }
+    // Name by name: a volume's root may be named with its separator.
+    const auto names = [](std::wstring_view path) {
+        std::vector<std::wstring_view> found;
+        for (size_t start = 0; start < path.size();) {
+            const size_t end = std::min(path.find(L'\\', start), path.size());
+            if (end > start) found.push_back(Trimmed(path.substr(start, end - start)));
+            start = end + 1;
+        }
+        return found;
+    };
+    const auto namesA = names(a), namesB = names(b);
+    return std::equal(namesA.begin(), namesA.end(), namesB.begin(), namesB.end(), SameText);
 }
 
 std::optional<std::wstring> FinalPathOf(HANDLE handle) {
