@@ -42,8 +42,9 @@ public:
     virtual int32_t AutoSize() const = 0;
     virtual void SetAutoSize(int32_t autoSize) = 0;
     virtual std::u16string Text() const = 0;
-    // The new text is visible at once, even though the handler that sets it
-    // does not let other events in.
+    // The new text shows at once, even though the handler that sets it does
+    // not let other events in; texts set faster than anyone can read them
+    // show within a tenth of a second.
     virtual void SetText(const std::u16string& text) = 0;
 };
 

@@ -94,6 +94,7 @@ std::wstring ObjectNameOf(HANDLE handle, const std::wstring& shown) {
 }
 
 bool SamePlace(std::wstring_view a, std::wstring_view b) {
+    if (a == b) return true;
     // Name by name: a volume's root may be named with its separator.
     const auto names = [](std::wstring_view path) {
         std::vector<std::wstring_view> found;

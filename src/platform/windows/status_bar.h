@@ -31,6 +31,7 @@ private:
     int index_;
     int32_t bevel_ = 1;  // sbrInset
     int32_t autoSize_ = 0;
+    ULONGLONG painted_ = 0;  // when SetText last painted, GetTickCount64
 };
 
 // The status bar's Panels collection over a STATUSCLASSNAME control that the

@@ -74,11 +74,17 @@ public:
             return Keep(u"It changed while it was being erased, and stays as it is.");
         }
         self_->place = ObjectNameOf(here, shown());
-        if (SamePlace(self_->place, folder_->place + L"\\" + listed_.name)) return true;
+        const auto listedAt = [&] {
+            const std::wstring_view place = self_->place, folder = folder_->place;
+            const bool quick = place.size() == folder.size() + 1 + listed_.name.size() && place.substr(0, folder.size()) == folder &&
+                               place[folder.size()] == L'\\' && place.substr(folder.size() + 1) == listed_.name;
+            return quick || SamePlace(place, folder_->place + L"\\" + listed_.name);
+        };
+        if (listedAt()) return true;
         // A folder renamed meanwhile takes its entries along (Windows); Wine
         // names its entries by where it was, which may now lead elsewhere.
         folder_->place = ObjectNameOf(folder_->handle.get(), folder_->shown);
-        if (SamePlace(self_->place, folder_->place + L"\\" + listed_.name)) return true;
+        if (listedAt()) return true;
         const auto target = FinalPathOf(here);
         return Keep(u"It leads to " + (target ? FromWide(Shown(*target)) : u"another place") + u", which stays as it is.");
     }
