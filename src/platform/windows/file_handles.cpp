@@ -51,7 +51,7 @@ std::vector<Listed> ListFolder(HANDLE folder, const std::wstring& shown) {
 }
 
 bool OpenEntry(HANDLE folder, std::wstring_view name, ACCESS_MASK access, UniqueFileHandle& entry,
-               const std::wstring& shown) {
+               const std::wstring& shown, bool follow) {
     UNICODE_STRING relative{static_cast<USHORT>(name.size() * sizeof(wchar_t)),
                             static_cast<USHORT>(name.size() * sizeof(wchar_t)), const_cast<wchar_t*>(name.data())};
     OBJECT_ATTRIBUTES attributes;
@@ -63,7 +63,8 @@ bool OpenEntry(HANDLE folder, std::wstring_view name, ACCESS_MASK access, Unique
     const NTSTATUS status =
         NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, 0,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                     FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT, nullptr, 0);
+                     (follow ? 0 : FILE_OPEN_REPARSE_POINT) | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT,
+                     nullptr, 0);
     if (IsNotFound(status)) return false;
     if (!NT_SUCCESS(status)) ThrowStatus(status, shown);
     entry.reset(handle);

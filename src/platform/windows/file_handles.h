@@ -29,10 +29,11 @@ struct Listed {
 std::vector<Listed> ListFolder(HANDLE folder, const std::wstring& shown);
 
 // Opens `name`, an entry of the open folder `folder`, as it is: a link
-// itself on Windows, with nothing on the way followed. False when the entry
-// is not there; raises PlatformError, naming `shown`, for any other failure.
+// itself on Windows, with nothing on the way followed, unless `follow` asks
+// for what the link leads to. False when the entry is not there; raises
+// PlatformError, naming `shown`, for any other failure.
 bool OpenEntry(HANDLE folder, std::wstring_view name, ACCESS_MASK access, UniqueFileHandle& entry,
-               const std::wstring& shown);
+               const std::wstring& shown, bool follow = false);
 
 // The file ID of what a handle reaches.
 LONGLONG FileIdOf(HANDLE handle, const std::wstring& shown);

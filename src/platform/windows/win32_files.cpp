@@ -89,6 +89,19 @@ public:
         return Keep(u"It leads to " + (target ? FromWide(Shown(*target)) : u"another place") + u", which stays as it is.");
     }
 
+    // Where the entry is; a link (a reparse point, opened as itself) is
+    // placed where it leads, so that the rule judges that. Only the placing
+    // opens its name again: what is deleted is still the link itself.
+    std::optional<std::wstring> FinalPath() {
+        Found();
+        if (!(listed_.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return FinalPathOf(self_->handle.get());
+        UniqueFileHandle target;
+        if (!OpenEntry(folder_->handle.get(), listed_.name, FILE_READ_ATTRIBUTES, target, shown(), true)) {
+            ThrowError(ERROR_PATH_NOT_FOUND, FromWide(shown()));  // it leads nowhere
+        }
+        return FinalPathOf(target.get());
+    }
+
     HANDLE Here() {
         if (!Found()) throw *kept_;
         return self_->handle.get();
@@ -165,10 +178,8 @@ public:
 
     std::u16string Path() const override { return FromWide(entry_.shown()); }
 
-    // Where the handle leads: a link is placed where it leads.
     std::u16string FinalPath() override {
-        entry_.Found();
-        const auto final = FinalPathOf(entry_.self()->handle.get());
+        const auto final = entry_.FinalPath();
         if (!final) ThrowLastError(FromWide(entry_.shown()));
         return FromWide(*final);
     }
