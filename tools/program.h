@@ -1,8 +1,9 @@
 #pragma once
 
 // Starting a Windows program and finding its windows, as the Wine tests and
-// the benchmark drive clearstrand.exe, and the paths their scripts hand them. Every wait handles this thread's
-// messages meanwhile, so that a window of this thread stays responsive.
+// the benchmark drive clearstrand.exe, and the paths their scripts hand them.
+// Every wait handles this thread's messages meanwhile, so that a window of
+// this thread stays responsive.
 
 #include <windows.h>
 

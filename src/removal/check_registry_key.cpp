@@ -19,16 +19,15 @@ std::u16string Decimal(int32_t value) {
 
 struct HivePlace {
     int32_t hive;
-    const char16_t* statusPrefix;
-    const char16_t* name;
+    const char16_t* name;  // as the user reads it, with its separator
 };
 
 constexpr int32_t kNotFound = 2;
 constexpr int32_t kNoMoreItems = 259;  // Wine's provider, for a key without subkeys
 
 constexpr std::array<HivePlace, 2> kHives{{
-    {kHiveLocalMachine, u"Deleting HKEY_LOCAL_MACHINE\\", u"HKEY_LOCAL_MACHINE\\"},
-    {kHiveCurrentUser, u"Deleting HKEY_CURRENT_USER\\", u"HKEY_CURRENT_USER\\"},
+    {kHiveLocalMachine, u"HKEY_LOCAL_MACHINE\\"},
+    {kHiveCurrentUser, u"HKEY_CURRENT_USER\\"},
 }};
 
 }  // namespace
@@ -50,7 +49,7 @@ void Form1::CheckRegistryKey(std::u16string str) {
     };
     const auto deleteAt = [&](const HivePlace& place, const std::u16string& parent) {
         guarded([&] {
-            statusPanel->SetText(place.statusPrefix + parent + u"\\" + str);
+            statusPanel->SetText(u"Deleting " + (place.name + parent) + u"\\" + str);
             resultCode = DeleteRegistryKey(place.hive, parent + u"\\" + str);
             if (resultCode != 0) failed();
         });

@@ -373,18 +373,15 @@ std::vector<std::string> Player::Call(const std::string& text) {
         if (verb == "DeleteKey") {
             return coded(Management().GetRegistryProvider(std::u16string(kRegistryDeleteMoniker))->DeleteKey(hive(), key()), {});
         }
-        if (verb == "Products" || verb == "UnInstall") {
-            std::vector<std::string> names;
+        if (verb == "UnInstall") {
             for (const auto& product : Management().GetServices(std::u16string(kProductsMoniker))->ExecQuery(u"SELECT * FROM Win32_Product")) {
                 // Twice: the second time the product is no longer there.
-                if (verb == "UnInstall" && product->Name() == FromUtf8(arg)) {
+                if (product->Name() == FromUtf8(arg)) {
                     const int32_t first = product->UnInstall();
                     return {std::to_string(first), std::to_string(product->UnInstall())};
                 }
-                names.push_back(ToUtf8(product->Name()));
             }
-            std::sort(names.begin(), names.end());
-            return verb == "Products" ? names : std::vector<std::string>{"no such product"};
+            return {"no such product"};
         }
     } catch (const PlatformError& error) {
         return {"raises: " + ToUtf8(error.description())};

@@ -28,8 +28,8 @@
 //            window, the same for both players: FinalPath PATH; Folder PATH (its final path and
 //            listing); Delete PATH (a file or folder, opened from its folder); ProtectedFolders
 //            (profiles and the profiles folder); EnumKey HIVE PATH; GetStringValue HIVE PATH |
-//            NAME; DeleteKey HIVE PATH; LinkTarget / DeleteLink HIVE PATH; UnInstall NAME. Codes as returned, "none" for no
-//            folder, "raises: REASON" for a failure raised
+//            NAME; DeleteKey HIVE PATH; LinkTarget / DeleteLink HIVE PATH; UnInstall NAME. Codes as
+//            returned, "none" for no folder, "raises: REASON" for a failure raised
 //   declare  gone key|folder|file|product|msi WHAT | WHAT...: all else must stay byte for byte
 //   macros   ${windows} ${documents} ${profile} ${pf86} ${outside} ${short:PATH} ${lower:TEXT} ${x40} (40 x's) ${sp}
 //   players  a step after "[memory]" or "[wine]" is played by that player alone: where Windows,
@@ -41,13 +41,13 @@
 // the program makes from Start on, that call failing (tests/memory/player.cpp).
 
 #include <functional>
-
-#include "platform/files.h"
-#include "platform/management.h"
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/files.h"
+#include "platform/management.h"
 
 namespace clearstrand::scenario {
 

@@ -1,6 +1,7 @@
 #include "platform/windows/registry_links.h"
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstring>
 #include <string_view>
@@ -12,38 +13,17 @@
 #include "platform/windows/win32_errors.h"
 #include "platform/windows/wide_strings.h"
 
+// The native calls no Win32 function makes: every Reg*Key* call follows a
+// link, NtDeleteKey deletes the key its handle holds. The headers declare
+// neither.
+extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE key);
+extern "C" NTSTATUS NTAPI NtQueryKey(HANDLE key, int infoClass, void* info, ULONG length, ULONG* needed);
+
 namespace clearstrand::win32 {
 
 namespace {
 
-using NtStatus = LONG;
 constexpr int kKeyNameInformation = 3;  // KEY_INFORMATION_CLASS
-
-// The native calls no Win32 function makes: every Reg*Key* call follows a
-// link, NtDeleteKey deletes the key its handle holds. ntdll is in every
-// process, loaded from the system folder before anything else.
-struct NativeRegistry {
-    NativeRegistry() {
-        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        Get(ntdll, deleteKey, "NtDeleteKey");
-        Get(ntdll, queryKey, "NtQueryKey");
-        Get(ntdll, toWin32, "RtlNtStatusToDosError");
-    }
-    template <typename Function>
-    static void Get(HMODULE module, Function& function, const char* name) {
-        function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-        if (!function) ThrowLastError();
-    }
-
-    NtStatus(NTAPI* deleteKey)(HANDLE key) = nullptr;
-    NtStatus(NTAPI* queryKey)(HANDLE key, int infoClass, void* info, ULONG length, ULONG* needed) = nullptr;
-    ULONG(NTAPI* toWin32)(NtStatus status) = nullptr;
-};
-
-const NativeRegistry& Native() {
-    static const NativeRegistry native;
-    return native;
-}
 
 // The key itself, a link included, rather than what it leads to. Wine opens
 // a path in the 32-bit view many times slower than one below an open key
@@ -98,7 +78,7 @@ std::wstring CurrentUserName() {
     if (RegOpenCurrentUser(KEY_READ, user.put()) != ERROR_SUCCESS) return {};
     alignas(ULONG) BYTE info[1024];
     ULONG needed = 0;
-    if (Native().queryKey(user.get(), kKeyNameInformation, info, sizeof(info), &needed) != 0) return {};
+    if (NtQueryKey(user.get(), kKeyNameInformation, info, sizeof(info), &needed) != 0) return {};
     ULONG bytes = 0;  // KEY_NAME_INFORMATION: the length, then the name
     memcpy(&bytes, info, sizeof(bytes));
     return std::wstring(reinterpret_cast<const wchar_t*>(info + sizeof(ULONG)), bytes / sizeof(wchar_t));
@@ -136,7 +116,7 @@ std::optional<int32_t> DeleteRegistryLink(int32_t hive, const std::u16string& pa
     if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
     if (status != ERROR_SUCCESS) ThrowError(static_cast<uint32_t>(status));
     if (!LinkValue(key.get())) return std::nullopt;
-    return static_cast<int32_t>(Native().toWin32(Native().deleteKey(key.get())));
+    return static_cast<int32_t>(RtlNtStatusToDosError(NtDeleteKey(key.get())));
 }
 
 }  // namespace clearstrand::win32

@@ -1,6 +1,5 @@
 #include "platform/windows/wmi_management.h"
 
-
 #include "platform/errors.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/win32_errors.h"
