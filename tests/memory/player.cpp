@@ -396,8 +396,8 @@ bool Keeps(const std::string& about, const std::string& problem) {
 // WHAT"): a key's box names a node key that is one of its names; a
 // product's, the product; a file's or folder's, its path or that of a child
 // whose failure kept it or of a folder that holds it, however spelled. A
-// product that stays, told,
-// keeps what its package takes: its uninstall entry and its files.
+// product that stays, told, keeps what its package takes: its uninstall
+// entry and its files.
 bool Told(MemoryPlayer& run, size_t failedAt, const std::string& problem) {
     const auto [kind, what] = Word(problem.substr(problem.find(": ") + 2));
     // Where what a path names is now: the entry the service named by it,
